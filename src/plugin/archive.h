@@ -1,0 +1,40 @@
+// The archive handle: the object behind every handle the host holds.
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/msi_api.h"
+#include "plugin/list.h"
+#include "text/text.h"
+
+struct FileEntry;
+
+constexpr uint64_t kArchiveMagic = 0x434947414D49534DULL;  // "MSIMAGIC"
+
+struct MsiArchive {
+  CRITICAL_SECTION lock;
+  std::vector<WString> tableNames;
+  // Listing cursor: null until the catalogue is built, then the next entry's
+  // node in `entries`, or `&entries` itself at the end.
+  ListLink* nextEntry;
+  FileEntry* currentEntry;
+  ListLink tables;   // TableInfo, one reference each
+  ListLink entries;  // FileEntry in listing order, one reference each
+  uint64_t magic;
+  MSIHANDLE database;
+  FILETIME archiveTime;
+  volatile LONG tableCount;
+  volatile LONG entryCount;
+  volatile LONG refCount;
+  // Beside `entries`: the case-folded name of every listed entry to the
+  // earliest entry bearing it, so that name look-ups do not walk the list.
+  std::unordered_map<WString, FileEntry*> entryIndex;
+};
+
+// The only way to use a handle: validates it, enters the lock, takes a
+// reference. Null for a handle that is not a live archive.
+MsiArchive* AcquireArchive(HANDLE handle);
+// Drops a reference; the last one destroys the archive.
+LONG ReleaseArchive(MsiArchive* archive);

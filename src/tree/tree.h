@@ -1,0 +1,55 @@
+// The virtual file tree: the entries the host sees, their names, and the
+// catalogue build that creates them on the first listing call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "catalog/catalog.h"
+#include "engine/msi_api.h"
+#include "plugin/archive.h"
+#include "plugin/list.h"
+#include "text/text.h"
+
+enum EntryKind : int32_t {
+  kEntryNone = 0,
+  SummaryInfo = 1,
+  StreamCell = 2,
+  TableCsv = 3,
+};
+
+struct Content {
+  BYTE* data;     // block on the process heap, owned, or null
+  DWORD length;   // capacity while filling, then the valid byte count
+};
+
+struct FileEntry {
+  ListLink link;       // node in the archive's `entries`
+  TableInfo* table;    // holds one reference; null for the summary entry
+  FileEntry* target;   // alias target, holds one reference; else null
+  WString name;        // path inside the archive, at most 259 characters
+  MSIHANDLE record;    // row record or summary handle, owned; 0 for a CSV
+  Content content;
+  int32_t kind;        // EntryKind
+  DWORD size;
+  volatile LONG refCount;
+};
+
+constexpr size_t kNameCapacity = 260;  // 259 characters and the terminator
+
+FileEntry* CreateEntry(TableInfo* table);
+LONG ReleaseEntry(FileEntry* entry);
+FileEntry* FindEntry(MsiArchive* archive, const WCHAR* name);
+void AppendEntry(MsiArchive* archive, FileEntry* entry);
+DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
+                       const WCHAR* folder, const WCHAR* base,
+                       const WCHAR* extension);
+size_t FindExtension(const WCHAR* text);
+FileEntry* FindStreamAlias(MsiArchive* archive, TableInfo* table,
+                           const WCHAR* key, WCHAR* aliasName);
+void NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key);
+
+void BuildCatalogue(MsiArchive* archive);
+DWORD PopulateEntries(MsiArchive* archive);
+DWORD AddSummaryEntry(MsiArchive* archive, MSIHANDLE summary);
+DWORD InitRowEntry(FileEntry* entry, MsiArchive* archive, MSIHANDLE record);
