@@ -1,5 +1,56 @@
 #!/usr/bin/env bash
-# Builds the test databases from their text sources under tests/fixtures/.
+# Builds the test databases from their text sources under tests/fixtures/,
+# so that a reader can see what each one holds:
+#   tests/fixtures/NAME/*.idt     tables in the installer's text format, imported
+#                                 with msibuild into OUTDIR/NAME.msi; binary cells
+#                                 name files in a folder beside the .idt file
+#   tests/fixtures/NAME/summary   optional: arguments for msibuild -s
+#   tests/fixtures/NAME/streams/  optional: each file added as a stream (-a)
+#   tests/fixtures/NAME/build.sh  optional: builds OUTDIR/NAME.msi itself
+#   tests/fixtures/NAME.wxs       a wixl source, built into OUTDIR/NAME.msi
+# A database is rebuilt only when a source is newer than it.
 set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+src=$here/tests/fixtures
 out=${1:?usage: build-fixtures.sh OUTDIR}
 mkdir -p "$out"
+[ -d "$src" ] || exit 0
+
+stale() {  # stale TARGET SOURCE...: true when TARGET is missing or older
+  local target=$1; shift
+  [ -f "$target" ] || return 0
+  [ -n "$(find "$@" -newer "$target" -print -quit 2>/dev/null)" ]
+}
+
+for dir in "$src"/*/; do
+  dir=${dir%/}
+  name=$(basename "$dir")
+  db=$out/$name.msi
+  stale "$db" "$dir" "$0" || continue
+  rm -f "$db"
+  if [ -x "$dir/build.sh" ]; then
+    "$dir/build.sh" "$db"
+    continue
+  fi
+  shopt -s nullglob
+  idts=("$dir"/*.idt)
+  shopt -u nullglob
+  args=()
+  if [ -f "$dir/summary" ]; then
+    mapfile -t summary < "$dir/summary"
+    args+=(-s "${summary[@]}")
+  fi
+  for idt in "${idts[@]}"; do args+=(-i "$idt"); done
+  if [ -d "$dir/streams" ]; then
+    for f in "$dir"/streams/*; do args+=(-a "$(basename "$f")" "$f"); done
+  fi
+  (cd "$dir" && msibuild "$db" "${args[@]}")
+done
+
+for wxs in "$src"/*.wxs; do
+  [ -e "$wxs" ] || continue
+  name=$(basename "$wxs" .wxs)
+  db=$out/$name.msi
+  stale "$db" "$wxs" "$0" || continue
+  (cd "$(dirname "$wxs")" && wixl -o "$db" "$wxs")
+done
