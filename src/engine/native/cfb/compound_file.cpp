@@ -1,0 +1,356 @@
+#include "engine/native/cfb/compound_file.h"
+
+#include "engine/native/le.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace msiarc::cfb {
+namespace {
+
+constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+constexpr uint32_t kFreeSect = 0xFFFFFFFF;
+constexpr uint32_t kNoStream = 0xFFFFFFFF;
+constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
+constexpr uint32_t kMiniSectorSize = 64;
+constexpr uint64_t kMiniCutoff = 4096;
+constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+class MappedFile final : public FileBytes {
+ public:
+  MappedFile(void* base, size_t size) : base_(base), size_(size) {}
+  ~MappedFile() override {
+    if (base_ != nullptr) munmap(base_, size_);
+  }
+  const uint8_t* data() const override { return static_cast<const uint8_t*>(base_); }
+  size_t size() const override { return size_; }
+
+ private:
+  void* base_;
+  size_t size_;
+};
+
+class OwnedBytes final : public FileBytes {
+ public:
+  explicit OwnedBytes(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  const uint8_t* data() const override { return bytes_.data(); }
+  size_t size() const override { return bytes_.size(); }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+char16_t UpperUnit(char16_t c) {
+  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
+  // Latin-1 and the common European letters: enough for stream names, which
+  // are either encoded (all above U+3800, unchanged) or ASCII.
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 32);
+  if (c == 0xFF) return 0x178;
+  return c;
+}
+
+}  // namespace
+
+std::unique_ptr<FileBytes> MapFile(const char* path) {
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
+    close(fd);
+    return nullptr;
+  }
+  size_t size = static_cast<size_t>(st.st_size);
+  void* base = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+  close(fd);
+  if (base == MAP_FAILED) return nullptr;
+  return std::make_unique<MappedFile>(base, size);
+}
+
+std::unique_ptr<FileBytes> CopyBytes(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> copy(data, data + size);
+  return std::make_unique<OwnedBytes>(std::move(copy));
+}
+
+bool NameLess(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return a.size() < b.size();
+  for (size_t i = 0; i < a.size(); ++i) {
+    char16_t x = UpperUnit(a[i]);
+    char16_t y = UpperUnit(b[i]);
+    if (x != y) return x < y;
+  }
+  return false;
+}
+
+Status CompoundFile::Open(std::unique_ptr<FileBytes> bytes,
+                          std::unique_ptr<CompoundFile>* out) {
+  if (!bytes) return Status::NotCompound;
+  std::unique_ptr<CompoundFile> file(new (std::nothrow) CompoundFile());
+  if (!file) return Status::NoMemory;
+  file->bytes_ = std::move(bytes);
+  Status status;
+  try {
+    status = file->Parse();
+  } catch (const std::bad_alloc&) {
+    status = Status::NoMemory;
+  }
+  if (status == Status::Ok) *out = std::move(file);
+  return status;
+}
+
+void CompoundFile::ReadSectorBytes(uint64_t offset, uint8_t* dest, size_t count) const {
+  uint64_t size = bytes_->size();
+  size_t have = 0;
+  if (offset < size) have = static_cast<size_t>(std::min<uint64_t>(count, size - offset));
+  if (have != 0) std::memcpy(dest, bytes_->data() + offset, have);
+  if (have < count) std::memset(dest + have, 0, count - have);
+}
+
+Status CompoundFile::Chain(uint32_t start, uint64_t minBytes,
+                           std::vector<uint32_t>* out) const {
+  out->clear();
+  uint32_t sector = start;
+  while (sector != kEndOfChain) {
+    if (sector >= sectorCount_ || sector >= fat_.size()) return Status::Corrupt;
+    if (out->size() >= sectorCount_) return Status::Corrupt;  // a loop
+    out->push_back(sector);
+    sector = fat_[sector];
+  }
+  if (static_cast<uint64_t>(out->size()) << sectorShift_ < minBytes) return Status::Corrupt;
+  return Status::Ok;
+}
+
+Status CompoundFile::MiniChain(uint32_t start, uint64_t minBytes,
+                               std::vector<uint32_t>* out) const {
+  out->clear();
+  uint64_t capacity = static_cast<uint64_t>(miniStreamSectors_.size()) << sectorShift_;
+  uint64_t limit = std::min<uint64_t>(miniFat_.size(), capacity / kMiniSectorSize);
+  uint64_t needed = (minBytes + kMiniSectorSize - 1) / kMiniSectorSize;
+  uint32_t sector = start;
+  while (out->size() < needed) {
+    if (sector >= limit) return Status::Corrupt;
+    out->push_back(sector);
+    sector = miniFat_[sector];
+  }
+  return Status::Ok;
+}
+
+Status CompoundFile::ReadChainBytes(const std::vector<uint32_t>& chain,
+                                    std::vector<uint8_t>* out) const {
+  out->resize(chain.size() << sectorShift_);
+  for (size_t i = 0; i < chain.size(); ++i) {
+    ReadSectorBytes((static_cast<uint64_t>(chain[i]) + 1) << sectorShift_,
+                    out->data() + (i << sectorShift_), sectorSize_);
+  }
+  return Status::Ok;
+}
+
+Status CompoundFile::Parse() {
+  const uint8_t* h = bytes_->data();
+  uint64_t size = bytes_->size();
+  if (size < 512 || std::memcmp(h, kSignature, 8) != 0) return Status::NotCompound;
+  if (Le16(h + 0x1C) != 0xFFFE) return Status::Corrupt;
+  uint16_t shift = Le16(h + 0x1E);
+  if (shift != 9 && shift != 12) return Status::Corrupt;
+  if (Le16(h + 0x20) != 6 || Le32(h + 0x38) != kMiniCutoff) return Status::Corrupt;
+  sectorShift_ = shift;
+  sectorSize_ = 1u << shift;
+  sectorCount_ = size > sectorSize_ ? (size - sectorSize_ + sectorSize_ - 1) >> shift : 0;
+  if (sectorCount_ > kMaxRegSect) sectorCount_ = kMaxRegSect;
+
+  // The FAT sectors: 109 in the header, then the DIFAT chain.
+  uint32_t fatCount = Le32(h + 0x2C);
+  if (fatCount > sectorCount_) return Status::Corrupt;
+  std::vector<uint32_t> fatSectors;
+  fatSectors.reserve(fatCount);
+  for (uint32_t i = 0; i < 109 && fatSectors.size() < fatCount; ++i) {
+    fatSectors.push_back(Le32(h + 0x4C + 4 * i));
+  }
+  uint32_t difat = Le32(h + 0x44);
+  uint32_t difatCount = Le32(h + 0x48);
+  uint32_t perDifat = sectorSize_ / 4 - 1;
+  std::vector<uint8_t> sector(sectorSize_);
+  uint64_t difatSeen = 0;
+  while (fatSectors.size() < fatCount) {
+    if (difat >= sectorCount_ || difatSeen >= difatCount || difatSeen >= sectorCount_) {
+      return Status::Corrupt;
+    }
+    ++difatSeen;
+    ReadSectorBytes((static_cast<uint64_t>(difat) + 1) << shift, sector.data(), sectorSize_);
+    for (uint32_t i = 0; i < perDifat && fatSectors.size() < fatCount; ++i) {
+      fatSectors.push_back(Le32(sector.data() + 4 * i));
+    }
+    difat = Le32(sector.data() + 4 * perDifat);
+  }
+  uint32_t perFat = sectorSize_ / 4;
+  fat_.resize(static_cast<size_t>(fatCount) * perFat);
+  for (size_t i = 0; i < fatSectors.size(); ++i) {
+    if (fatSectors[i] >= sectorCount_) return Status::Corrupt;
+    ReadSectorBytes((static_cast<uint64_t>(fatSectors[i]) + 1) << shift, sector.data(), sectorSize_);
+    for (uint32_t j = 0; j < perFat; ++j) fat_[i * perFat + j] = Le32(sector.data() + 4 * j);
+  }
+
+  // The directory.
+  std::vector<uint32_t> chain;
+  if (Chain(Le32(h + 0x30), 128, &chain) != Status::Ok) return Status::Corrupt;
+  std::vector<uint8_t> dir;
+  ReadChainBytes(chain, &dir);
+  size_t entryCount = dir.size() / 128;
+  entries_.resize(entryCount);
+  bool smallSectors = sectorSize_ < 4096;
+  for (size_t i = 0; i < entryCount; ++i) {
+    const uint8_t* e = dir.data() + i * 128;
+    DirEntry& d = entries_[i];
+    uint8_t type = e[0x42];
+    d.type = (type == 1 || type == 2 || type == 5) ? static_cast<EntryType>(type) : EntryType::Unused;
+    if (d.type == EntryType::Unused) continue;
+    uint16_t nameBytes = Le16(e + 0x40);
+    if (nameBytes > 64 || (nameBytes & 1) != 0) return Status::Corrupt;
+    size_t units = nameBytes >= 2 ? nameBytes / 2 - 1 : 0;
+    d.name.reserve(units);
+    for (size_t k = 0; k < units; ++k) {
+      char16_t c = static_cast<char16_t>(Le16(e + 2 * k));
+      if (c == 0) break;
+      d.name.push_back(c);
+    }
+    d.left = Le32(e + 0x44);
+    d.right = Le32(e + 0x48);
+    d.child = Le32(e + 0x4C);
+    std::memcpy(d.clsid, e + 0x50, 16);
+    d.start = Le32(e + 0x74);
+    d.size = Le64(e + 0x78);
+    if (smallSectors) d.size &= 0xFFFFFFFFu;
+  }
+  if (entryCount == 0 || entries_[0].type != EntryType::Root) return Status::Corrupt;
+
+  // The mini stream (the root's data) and the mini FAT.
+  miniStreamSize_ = entries_[0].size;
+  if (miniStreamSize_ != 0) {
+    if (Chain(entries_[0].start, miniStreamSize_, &miniStreamSectors_) != Status::Ok) {
+      return Status::Corrupt;
+    }
+  }
+  uint32_t miniFatStart = Le32(h + 0x3C);
+  if (miniFatStart != kEndOfChain && miniFatStart != kFreeSect) {
+    if (Chain(miniFatStart, 0, &chain) != Status::Ok) return Status::Corrupt;
+    std::vector<uint8_t> raw;
+    ReadChainBytes(chain, &raw);
+    miniFat_.resize(raw.size() / 4);
+    for (size_t i = 0; i < miniFat_.size(); ++i) miniFat_[i] = Le32(raw.data() + 4 * i);
+  }
+
+  // The children of the root: walk the tree, each node once.
+  std::vector<uint8_t> seen(entryCount, 0);
+  std::vector<uint32_t> stack;
+  if (entries_[0].child != kNoStream) stack.push_back(entries_[0].child);
+  seen[0] = 1;
+  while (!stack.empty()) {
+    uint32_t id = stack.back();
+    stack.pop_back();
+    if (id >= entryCount || seen[id] != 0) return Status::Corrupt;
+    seen[id] = 1;
+    const DirEntry& d = entries_[id];
+    if (d.type == EntryType::Unused || d.type == EntryType::Root) continue;
+    children_.push_back(id);
+    if (d.left != kNoStream) stack.push_back(d.left);
+    if (d.right != kNoStream) stack.push_back(d.right);
+  }
+  std::stable_sort(children_.begin(), children_.end(), [this](uint32_t a, uint32_t b) {
+    return NameLess(entries_[a].name, entries_[b].name);
+  });
+  childIndex_.reserve(children_.size());
+  for (uint32_t id : children_) childIndex_.emplace(entries_[id].name, id);
+  return Status::Ok;
+}
+
+int64_t CompoundFile::FindChild(std::u16string_view rawName) const {
+  auto it = childIndex_.find(std::u16string(rawName));
+  return it == childIndex_.end() ? -1 : static_cast<int64_t>(it->second);
+}
+
+Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
+  runs->clear();
+  if (id >= entries_.size() || entries_[id].type != EntryType::Stream) return Status::Corrupt;
+  const DirEntry& d = entries_[id];
+  uint64_t size = d.size;
+  if (size == 0) return Status::Ok;
+  if (size > 0x80000000u && sectorSize_ < 4096) return Status::Corrupt;
+  uint64_t fileSize = bytes_->size();
+  uint64_t laid = 0;
+  auto add = [&](uint64_t offset, uint32_t length) {
+    uint64_t position = laid;
+    laid += length;
+    uint32_t inside = 0;
+    if (offset < fileSize) inside = static_cast<uint32_t>(std::min<uint64_t>(length, fileSize - offset));
+    uint32_t zeros = length - inside;
+    if (!runs->empty()) {
+      Run& last = runs->back();
+      if (last.zeros == 0 && last.offset + last.length == offset) {
+        last.length += inside;
+        last.zeros = zeros;
+        return;
+      }
+    }
+    runs->push_back(Run{offset, inside, zeros, position});
+  };
+  std::vector<uint32_t> chain;
+  uint64_t remaining = size;
+  if (size < kMiniCutoff) {
+    if (MiniChain(d.start, size, &chain) != Status::Ok) return Status::Corrupt;
+    for (uint32_t mini : chain) {
+      uint64_t pos = static_cast<uint64_t>(mini) * kMiniSectorSize;
+      uint32_t sectorIndex = static_cast<uint32_t>(pos >> sectorShift_);
+      uint64_t offset = ((static_cast<uint64_t>(miniStreamSectors_[sectorIndex]) + 1) << sectorShift_) +
+                        (pos & (sectorSize_ - 1));
+      uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, kMiniSectorSize));
+      add(offset, length);
+      remaining -= length;
+    }
+  } else {
+    if (Chain(d.start, size, &chain) != Status::Ok) return Status::Corrupt;
+    for (uint32_t sector : chain) {
+      if (remaining == 0) break;
+      uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, sectorSize_));
+      add((static_cast<uint64_t>(sector) + 1) << sectorShift_, length);
+      remaining -= length;
+    }
+  }
+  return remaining == 0 ? Status::Ok : Status::Corrupt;
+}
+
+void CompoundFile::Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
+                        size_t count) const {
+  auto it = std::upper_bound(runs.begin(), runs.end(), position,
+                             [](uint64_t p, const Run& r) { return p < r.position; });
+  if (it == runs.begin()) return;
+  for (--it; it != runs.end() && count != 0; ++it) {
+    const Run& run = *it;
+    uint64_t runLength = static_cast<uint64_t>(run.length) + run.zeros;
+    if (position >= run.position + runLength) continue;
+    uint64_t within = position - run.position;
+    size_t take = static_cast<size_t>(std::min<uint64_t>(count, runLength - within));
+    size_t fromFile = 0;
+    if (within < run.length) fromFile = static_cast<size_t>(std::min<uint64_t>(take, run.length - within));
+    if (fromFile != 0) std::memcpy(dest, bytes_->data() + run.offset + within, fromFile);
+    if (take > fromFile) std::memset(dest + fromFile, 0, take - fromFile);
+    dest += take;
+    count -= take;
+    position += take;
+  }
+}
+
+Status CompoundFile::ReadAll(uint32_t id, std::vector<uint8_t>* out) const {
+  std::vector<Run> runs;
+  Status status = Layout(id, &runs);
+  if (status != Status::Ok) return status;
+  out->resize(static_cast<size_t>(entries_[id].size));
+  Copy(runs, 0, out->data(), out->size());
+  return Status::Ok;
+}
+
+}  // namespace msiarc::cfb

@@ -1,0 +1,102 @@
+// Read-only access to a compound file (structured storage), versions 3 and 4.
+//
+// The file is mapped (or handed over as bytes); opening validates the header,
+// builds the FAT, follows the directory chain and the mini-stream chain, and
+// lists the children of the root storage. Nothing else is read until asked.
+// Every sector number, chain and directory link is checked before use.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace msiarc::cfb {
+
+enum class Status : uint8_t { Ok, NotCompound, Corrupt, NoMemory };
+
+// Bytes of the whole file; owns the mapping or the copy.
+class FileBytes {
+ public:
+  virtual ~FileBytes() = default;
+  virtual const uint8_t* data() const = 0;
+  virtual size_t size() const = 0;
+};
+
+std::unique_ptr<FileBytes> MapFile(const char* path);
+std::unique_ptr<FileBytes> CopyBytes(const uint8_t* data, size_t size);
+
+enum class EntryType : uint8_t { Unused = 0, Storage = 1, Stream = 2, Root = 5 };
+
+struct DirEntry {
+  std::u16string name;  // raw name as stored
+  EntryType type = EntryType::Unused;
+  uint32_t left = 0xFFFFFFFF;
+  uint32_t right = 0xFFFFFFFF;
+  uint32_t child = 0xFFFFFFFF;
+  uint32_t start = 0;
+  uint64_t size = 0;
+  uint8_t clsid[16] = {};
+};
+
+// Where the bytes of one stream lie: a list of runs of the file (ordinary
+// sectors) or of the mini stream, in stream order.
+struct Run {
+  uint64_t offset;  // file offset, already resolved for mini sectors
+  uint32_t length;  // bytes of this run that are inside the file
+  uint32_t zeros;   // bytes past the end of the file that read as zeros
+  uint64_t position;  // where the run begins in the stream
+};
+
+class CompoundFile {
+ public:
+  static Status Open(std::unique_ptr<FileBytes> bytes,
+                     std::unique_ptr<CompoundFile>* out);
+
+  const DirEntry& Root() const { return entries_[0]; }
+  // Children of the root storage, in enumeration order (shorter names first,
+  // then by upper-cased code units).
+  const std::vector<uint32_t>& RootChildren() const { return children_; }
+  const DirEntry& Entry(uint32_t id) const { return entries_[id]; }
+  // Finds a root child by raw name; -1 if there is none.
+  int64_t FindChild(std::u16string_view rawName) const;
+
+  // Resolves a stream entry into file runs covering exactly its size.
+  Status Layout(uint32_t id, std::vector<Run>* runs) const;
+  // Reads a whole stream (bounded by the file size).
+  Status ReadAll(uint32_t id, std::vector<uint8_t>* out) const;
+  // Copies bytes [position, position + count) of a laid-out stream.
+  void Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
+            size_t count) const;
+
+  uint64_t FileSize() const { return bytes_->size(); }
+
+ private:
+  CompoundFile() = default;
+  Status Parse();
+  Status Chain(uint32_t start, uint64_t minBytes, std::vector<uint32_t>* out) const;
+  Status MiniChain(uint32_t start, uint64_t minBytes, std::vector<uint32_t>* out) const;
+  void ReadSectorBytes(uint64_t offset, uint8_t* dest, size_t count) const;
+  Status ReadChainBytes(const std::vector<uint32_t>& chain, std::vector<uint8_t>* out) const;
+
+  std::unique_ptr<FileBytes> bytes_;
+  uint32_t sectorShift_ = 9;
+  uint32_t sectorSize_ = 512;
+  uint64_t sectorCount_ = 0;     // sectors that begin inside the file
+  std::vector<uint32_t> fat_;
+  std::vector<uint32_t> miniFat_;
+  std::vector<uint32_t> miniStreamSectors_;
+  uint64_t miniStreamSize_ = 0;
+  std::vector<DirEntry> entries_;
+  std::vector<uint32_t> children_;
+  std::unordered_map<std::u16string, uint32_t> childIndex_;
+};
+
+// Enumeration order of directory names: shorter first, then by upper-cased
+// code units.
+bool NameLess(std::u16string_view a, std::u16string_view b);
+
+}  // namespace msiarc::cfb

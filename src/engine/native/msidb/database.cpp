@@ -1,0 +1,389 @@
+#include "engine/native/msidb/database.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "engine/native/msidb/codepage.h"
+
+namespace msiarc::msidb {
+namespace {
+
+constexpr uint32_t kNone = 0xFFFFFFFF;
+constexpr char16_t kTablePrefix = 0x4840;
+
+constexpr uint8_t kClsidDatabase[16] = {0x84, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                        0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+
+int Symbol(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'A' && c <= u'Z') return c - u'A' + 10;
+  if (c >= u'a' && c <= u'z') return c - u'a' + 36;
+  if (c == u'.') return 62;
+  if (c == u'_') return 63;
+  return -1;
+}
+
+char16_t SymbolChar(uint32_t s) {
+  if (s < 10) return static_cast<char16_t>(u'0' + s);
+  if (s < 36) return static_cast<char16_t>(u'A' + s - 10);
+  if (s < 62) return static_cast<char16_t>(u'a' + s - 36);
+  return s == 62 ? u'.' : u'_';
+}
+
+uint32_t CellBytes(uint32_t type, uint32_t refBytes) {
+  if (IsBinaryType(type)) return 2;
+  if (type & kTypeString) return refBytes;
+  return (type & kTypeWidthMask) <= 2 ? 2 : 4;
+}
+
+void AppendDecimal(std::u16string& out, int32_t value) {
+  char digits[16];
+  int n = std::snprintf(digits, sizeof digits, "%d", value);
+  for (int i = 0; i < n; ++i) out.push_back(static_cast<char16_t>(digits[i]));
+}
+
+Column Fixed(const char16_t* name, uint32_t type) {
+  Column c;
+  c.name = name;
+  c.type = type;
+  return c;
+}
+
+bool IsTableStreamName(const std::u16string& raw) { return !raw.empty() && raw[0] == kTablePrefix; }
+
+}  // namespace
+
+std::u16string EncodeStreamName(std::u16string_view name, bool table) {
+  std::u16string out;
+  out.reserve(name.size() + 1);
+  if (table) out.push_back(kTablePrefix);
+  for (size_t i = 0; i < name.size(); ++i) {
+    int a = Symbol(name[i]);
+    if (a < 0) {
+      out.push_back(name[i]);
+      continue;
+    }
+    int b = i + 1 < name.size() ? Symbol(name[i + 1]) : -1;
+    if (b >= 0) {
+      out.push_back(static_cast<char16_t>(0x3800 + a + (b << 6)));
+      ++i;
+    } else {
+      out.push_back(static_cast<char16_t>(0x4800 + a));
+    }
+  }
+  return out;
+}
+
+std::u16string DecodeStreamName(std::u16string_view raw) {
+  std::u16string out;
+  out.reserve(raw.size() * 2);
+  for (char16_t u : raw) {
+    if (u >= 0x3800 && u < 0x4800) {
+      uint32_t d = u - 0x3800u;
+      out.push_back(SymbolChar(d & 0x3F));
+      out.push_back(SymbolChar((d >> 6) & 0x3F));
+    } else if (u >= 0x4800 && u < 0x4840) {
+      out.push_back(SymbolChar(u - 0x4800u));
+    } else {
+      out.push_back(u);
+    }
+  }
+  return out;
+}
+
+std::u16string ColumnTypeText(uint32_t type) {
+  char16_t letter;
+  if (IsBinaryType(type)) {
+    letter = u'v';
+  } else if (type & kTypeLocalizable) {
+    letter = u'l';
+  } else if (type & kTypeUnknown) {
+    letter = u'f';
+  } else if (type & kTypeString) {
+    letter = (type & kTypeTemporary) ? u'g' : u's';
+  } else {
+    letter = (type & kTypeTemporary) ? u'j' : u'i';
+  }
+  if (type & kTypeNullable) letter = static_cast<char16_t>(letter - 32);
+  std::u16string text(1, letter);
+  AppendDecimal(text, static_cast<int32_t>(type & kTypeWidthMask));
+  return text;
+}
+
+// ---------------------------------------------------------------------------
+// String pool
+
+OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const std::vector<uint8_t>& data) {
+  auto word = [&pool](size_t index) {
+    return static_cast<uint32_t>(pool[index * 2] | (pool[index * 2 + 1] << 8));
+  };
+  size_t count = pool.size() / 4;
+  codePage_ = 0;
+  longRefs_ = false;
+  if (pool.size() > 4) {
+    codePage_ = word(0) | ((word(1) & 0x7FFF) << 16);
+    longRefs_ = (word(1) & 0x8000) != 0;
+  }
+  if (!IsKnownCodePage(codePage_)) return OpenStatus::Corrupt;
+  start_.assign(count == 0 ? 1 : count, kNone);
+  length_.assign(start_.size(), 0);
+  text_.clear();
+  text_.reserve(data.size());
+  uint64_t offset = 0;
+  size_t slot = 1;
+  size_t id = 1;
+  while (slot < count) {
+    uint32_t length = word(slot * 2);
+    uint32_t refs = word(slot * 2 + 1);
+    if (length == 0 && refs == 0) {  // a hole: the id is used up
+      ++slot;
+      ++id;
+      continue;
+    }
+    if (length == 0) {  // a long string: its 32-bit length is in the next slot
+      if (slot + 1 >= count) break;
+      length = word(slot * 2 + 2) | (word(slot * 2 + 3) << 16);
+      slot += 2;
+    } else {
+      slot += 1;
+    }
+    if (offset + length > data.size()) break;
+    // A stored string nobody refers to cannot be looked up.
+    if (refs != 0) {
+      size_t before = text_.size();
+      AppendConverted(codePage_, data.data() + offset, length, text_);
+      start_[id] = static_cast<uint32_t>(before);
+      length_[id] = static_cast<uint32_t>(text_.size() - before);
+    }
+    offset += length;
+    ++id;
+  }
+  return OpenStatus::Ok;
+}
+
+bool StringPool::Lookup(uint32_t id, std::u16string_view* out) const {
+  if (id == 0 || id >= start_.size() || start_[id] == kNone) return false;
+  *out = std::u16string_view(text_.data() + start_[id], length_[id]);
+  return true;
+}
+
+uint32_t StringPool::Find(std::u16string_view text) const {
+  for (uint32_t id = 1; id < start_.size(); ++id) {
+    if (start_[id] == kNone || length_[id] != text.size()) continue;
+    if (std::u16string_view(text_.data() + start_[id], length_[id]) == text) return id;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Database
+
+OpenStatus Database::Open(std::unique_ptr<cfb::FileBytes> bytes, std::shared_ptr<Database>* out) {
+  try {
+    std::shared_ptr<Database> db(new Database());
+    cfb::Status status = cfb::CompoundFile::Open(std::move(bytes), &db->file_);
+    if (status == cfb::Status::NotCompound) return OpenStatus::NotDatabase;
+    if (status == cfb::Status::NoMemory) return OpenStatus::NoMemory;
+    if (status != cfb::Status::Ok) return OpenStatus::Corrupt;
+    // Databases, transforms and patches.
+    const uint8_t* clsid = db->file_->Root().clsid;
+    if (std::memcmp(clsid + 1, kClsidDatabase + 1, 15) != 0 ||
+        (clsid[0] != 0x84 && clsid[0] != 0x82 && clsid[0] != 0x86)) {
+      return OpenStatus::NotDatabase;
+    }
+    int64_t poolId = db->file_->FindChild(EncodeStreamName(u"_StringPool", true));
+    int64_t dataId = db->file_->FindChild(EncodeStreamName(u"_StringData", true));
+    if (poolId < 0 || dataId < 0) return OpenStatus::NotDatabase;
+    std::vector<uint8_t> pool;
+    std::vector<uint8_t> data;
+    if (db->file_->ReadAll(static_cast<uint32_t>(poolId), &pool) != cfb::Status::Ok ||
+        db->file_->ReadAll(static_cast<uint32_t>(dataId), &data) != cfb::Status::Ok) {
+      return OpenStatus::Corrupt;
+    }
+    OpenStatus loaded = db->strings_.Load(pool, data);
+    if (loaded != OpenStatus::Ok) return loaded;
+    *out = std::move(db);
+    return OpenStatus::Ok;
+  } catch (const std::bad_alloc&) {
+    return OpenStatus::NoMemory;
+  }
+}
+
+TableStatus Database::LoadColumns(std::u16string_view name, std::vector<Column>* columns) {
+  columns->clear();
+  if (name == u"_Tables") {
+    columns->push_back(Fixed(u"Name", 0x2940));
+    return TableStatus::Ok;
+  }
+  if (name == u"_Columns") {
+    columns->push_back(Fixed(u"Table", 0x2940));
+    columns->push_back(Fixed(u"Number", 0x2102));
+    columns->push_back(Fixed(u"Name", 0x0940));
+    columns->push_back(Fixed(u"Type", 0x0102));
+    return TableStatus::Ok;
+  }
+  uint32_t tableId = strings_.Find(name);
+  if (tableId == 0) return TableStatus::Missing;
+  std::shared_ptr<const Table> catalogue;
+  TableStatus status = GetTable(u"_Columns", &catalogue);
+  if (status != TableStatus::Ok) return status;
+  const Table& c = *catalogue;
+  uint32_t matching = 0;
+  for (uint32_t row = 0; row < c.rowCount; ++row) {
+    if (c.Cell(row, 0) == tableId) ++matching;
+  }
+  if (matching == 0) return TableStatus::Missing;
+  columns->resize(matching);
+  std::vector<uint8_t> filled(matching, 0);
+  uint32_t placed = 0;
+  for (uint32_t row = 0; row < c.rowCount; ++row) {
+    if (c.Cell(row, 0) != tableId) continue;
+    uint32_t number = (c.Cell(row, 1) - 0x8000u) & 0xFFFF;
+    if (number < 1 || number > matching || filled[number - 1] != 0) continue;
+    filled[number - 1] = 1;
+    Column& column = (*columns)[number - 1];
+    std::u16string_view columnName;
+    if (strings_.Lookup(c.Cell(row, 2), &columnName)) column.name.assign(columnName);
+    column.type = (c.Cell(row, 3) - 0x8000u) & 0xFFFF;
+    ++placed;
+  }
+  return placed == matching ? TableStatus::Ok : TableStatus::Corrupt;
+}
+
+TableStatus Database::LoadTable(std::u16string_view name, std::shared_ptr<Table>* out) {
+  auto table = std::make_shared<Table>();
+  table->name.assign(name);
+  TableStatus status = LoadColumns(name, &table->columns);
+  if (status != TableStatus::Ok) return status;
+  uint64_t rowSize = 0;
+  for (Column& column : table->columns) {
+    column.bytes = CellBytes(column.type, strings_.RefBytes());
+    rowSize += column.bytes;
+    if (IsBinaryType(column.type)) table->hasBinary = true;
+  }
+  int64_t streamId = file_->FindChild(EncodeStreamName(name, true));
+  if (streamId >= 0) {
+    const cfb::DirEntry& entry = file_->Entry(static_cast<uint32_t>(streamId));
+    if (entry.type == cfb::EntryType::Stream && entry.size != 0) {
+      if (entry.size % rowSize != 0 || entry.size / rowSize > 0xFFFFFFFFu) return TableStatus::Corrupt;
+      if (file_->ReadAll(static_cast<uint32_t>(streamId), &table->data) != cfb::Status::Ok) {
+        return TableStatus::Corrupt;
+      }
+      table->rowCount = static_cast<uint32_t>(entry.size / rowSize);
+    }
+  }
+  uint64_t block = 0;
+  for (Column& column : table->columns) {
+    column.blockOffset = block;
+    block += static_cast<uint64_t>(column.bytes) * table->rowCount;
+  }
+  *out = std::move(table);
+  return TableStatus::Ok;
+}
+
+std::shared_ptr<Table> Database::VirtualTable(TableKind kind, const char16_t* name) {
+  auto table = std::make_shared<Table>();
+  table->kind = kind;
+  table->name = name;
+  table->columns.push_back(Fixed(u"Name", 0x093E));
+  table->columns.push_back(Fixed(u"Data", 0x1900));
+  if (kind == TableKind::Streams) {
+    std::lock_guard<std::mutex> guard(lock_);
+    for (uint32_t id : file_->RootChildren()) {
+      const cfb::DirEntry& entry = file_->Entry(id);
+      if (entry.type == cfb::EntryType::Stream && !IsTableStreamName(entry.name)) NoteStreamUsed(id);
+    }
+    table->entries = streamOrder_;
+  } else {
+    for (uint32_t id : file_->RootChildren()) {
+      if (file_->Entry(id).type == cfb::EntryType::Storage) table->entries.push_back(id);
+    }
+  }
+  // Stream names are shown decoded, storage names as stored.
+  table->names.reserve(table->entries.size());
+  for (uint32_t id : table->entries) {
+    const std::u16string& raw = file_->Entry(id).name;
+    table->names.push_back(kind == TableKind::Streams ? DecodeStreamName(raw) : raw);
+  }
+  table->rowCount = static_cast<uint32_t>(table->entries.size());
+  return table;
+}
+
+TableStatus Database::GetTable(std::u16string_view name, std::shared_ptr<const Table>* out) {
+  try {
+    if (name == u"_Streams") {
+      *out = VirtualTable(TableKind::Streams, u"_Streams");
+      return TableStatus::Ok;
+    }
+    if (name == u"_Storages") {
+      *out = VirtualTable(TableKind::Storages, u"_Storages");
+      return TableStatus::Ok;
+    }
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      auto found = tables_.find(name);
+      if (found != tables_.end()) {
+        *out = found->second;
+        return TableStatus::Ok;
+      }
+    }
+    std::shared_ptr<Table> loaded;
+    TableStatus status = LoadTable(name, &loaded);
+    if (status != TableStatus::Ok) return status;
+    std::lock_guard<std::mutex> guard(lock_);
+    // Another thread may have published it meanwhile; keep the first.
+    auto inserted = tables_.emplace(std::u16string(name), std::move(loaded));
+    *out = inserted.first->second;
+    return TableStatus::Ok;
+  } catch (const std::bad_alloc&) {
+    return TableStatus::NoMemory;
+  }
+}
+
+void Database::NoteStreamUsed(uint32_t entry) {
+  // Streams are listed once per decoded name, even when the directory holds
+  // the same name twice.
+  if (streamListed_.insert(DecodeStreamName(file_->Entry(entry).name)).second) {
+    streamOrder_.push_back(entry);
+  }
+}
+
+int64_t Database::CellStream(const Table& table, uint32_t row) {
+  std::u16string name = table.name;
+  for (size_t i = 0; i < table.columns.size(); ++i) {
+    const Column& column = table.columns[i];
+    if (!(column.type & kTypeKey)) continue;
+    uint32_t raw = table.Cell(row, i);
+    name.push_back(u'.');
+    if (column.type & kTypeString) {
+      std::u16string_view text;
+      if (raw != 0) {
+        if (!strings_.Lookup(raw, &text)) return -1;
+        // The name ends at an embedded terminator, as a C string would.
+        size_t nul = text.find(u'\0');
+        if (nul != std::u16string_view::npos) text = text.substr(0, nul);
+      }
+      name.append(text);
+    } else if (column.bytes == 2) {
+      AppendDecimal(name, static_cast<int32_t>(raw) - 0x8000);
+    } else {
+      AppendDecimal(name, static_cast<int32_t>(raw ^ 0x80000000u));
+    }
+  }
+  int64_t id = file_->FindChild(EncodeStreamName(name, false));
+  if (id < 0 || file_->Entry(static_cast<uint32_t>(id)).type != cfb::EntryType::Stream) return -1;
+  std::lock_guard<std::mutex> guard(lock_);
+  NoteStreamUsed(static_cast<uint32_t>(id));
+  return id;
+}
+
+std::vector<uint8_t> Database::SummaryBytes() const {
+  std::vector<uint8_t> bytes;
+  int64_t id = file_->FindChild(u"\005SummaryInformation");
+  if (id < 0 || file_->Entry(static_cast<uint32_t>(id)).type != cfb::EntryType::Stream) return bytes;
+  if (file_->ReadAll(static_cast<uint32_t>(id), &bytes) != cfb::Status::Ok) bytes.clear();
+  return bytes;
+}
+
+}  // namespace msiarc::msidb

@@ -1,0 +1,124 @@
+// An installer database over a compound file: the string pool, the column
+// catalogue, tables loaded on first use, the stream of a binary cell, and
+// the virtual tables _Streams and _Storages.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/native/cfb/compound_file.h"
+
+namespace msiarc::msidb {
+
+enum class OpenStatus : uint8_t { Ok, NotDatabase, Corrupt, NoMemory };
+enum class TableStatus : uint8_t { Ok, Missing, Corrupt, NoMemory };
+
+// Column type bits as stored in _Columns.Type.
+constexpr uint32_t kTypeWidthMask = 0x00FF;
+constexpr uint32_t kTypeValid = 0x0100;
+constexpr uint32_t kTypeLocalizable = 0x0200;
+constexpr uint32_t kTypeString = 0x0800;
+constexpr uint32_t kTypeNullable = 0x1000;
+constexpr uint32_t kTypeKey = 0x2000;
+constexpr uint32_t kTypeTemporary = 0x4000;
+constexpr uint32_t kTypeUnknown = 0x8000;
+
+inline bool IsBinaryType(uint32_t type) { return (type & ~kTypeNullable) == (kTypeString | kTypeValid); }
+
+// Stream names: the database's 6-bit packing of [0-9A-Za-z._].
+std::u16string EncodeStreamName(std::u16string_view name, bool table);
+std::u16string DecodeStreamName(std::u16string_view raw);
+
+// "s72", "S255", "L0", "i2", "V0", ...
+std::u16string ColumnTypeText(uint32_t type);
+
+class StringPool {
+ public:
+  // pool and data are the raw _StringPool and _StringData streams.
+  OpenStatus Load(const std::vector<uint8_t>& pool, const std::vector<uint8_t>& data);
+  uint32_t CodePage() const { return codePage_; }
+  uint32_t RefBytes() const { return longRefs_ ? 3 : 2; }
+  // The string of an id; false for id 0, holes and ids out of range.
+  bool Lookup(uint32_t id, std::u16string_view* out) const;
+  // The lowest id holding exactly this text, 0 if none.
+  uint32_t Find(std::u16string_view text) const;
+  size_t Count() const { return start_.size(); }
+
+ private:
+  uint32_t codePage_ = 0;
+  bool longRefs_ = false;
+  std::u16string text_;
+  std::vector<uint32_t> start_;   // per id; kNone for unresolvable ids
+  std::vector<uint32_t> length_;
+};
+
+enum class TableKind : uint8_t { Ordinary, Streams, Storages };
+
+struct Column {
+  std::u16string name;
+  uint32_t type = 0;
+  uint32_t bytes = 0;        // cell width on disk
+  uint64_t blockOffset = 0;  // where this column's cells begin
+};
+
+struct Table {
+  TableKind kind = TableKind::Ordinary;
+  std::u16string name;
+  std::vector<Column> columns;
+  uint32_t rowCount = 0;
+  bool hasBinary = false;
+  std::vector<uint8_t> data;           // column-major cells
+  std::vector<uint32_t> entries;       // virtual tables: directory entry per row
+  std::vector<std::u16string> names;   // virtual tables: the Name of each row
+
+  uint32_t Cell(uint32_t row, size_t column) const {
+    const Column& c = columns[column];
+    const uint8_t* p = data.data() + c.blockOffset + static_cast<uint64_t>(row) * c.bytes;
+    uint32_t v = p[0] | (static_cast<uint32_t>(p[1]) << 8);
+    if (c.bytes >= 3) v |= static_cast<uint32_t>(p[2]) << 16;
+    if (c.bytes == 4) v |= static_cast<uint32_t>(p[3]) << 24;
+    return v;
+  }
+};
+
+class Database {
+ public:
+  static OpenStatus Open(std::unique_ptr<cfb::FileBytes> bytes, std::shared_ptr<Database>* out);
+
+  const cfb::CompoundFile& File() const { return *file_; }
+  const StringPool& Strings() const { return strings_; }
+
+  // The table of a query; tables are loaded once and shared.
+  TableStatus GetTable(std::u16string_view name, std::shared_ptr<const Table>* out);
+
+  // The stream named by a row's keys (binary cells); -1 when it does not exist.
+  int64_t CellStream(const Table& table, uint32_t row);
+
+  // The raw summary information stream, empty if absent or unreadable.
+  std::vector<uint8_t> SummaryBytes() const;
+
+ private:
+  Database() = default;
+  TableStatus LoadTable(std::u16string_view name, std::shared_ptr<Table>* out);
+  TableStatus LoadColumns(std::u16string_view name, std::vector<Column>* columns);
+  void NoteStreamUsed(uint32_t entry);
+  std::shared_ptr<Table> VirtualTable(TableKind kind, const char16_t* name);
+
+  std::unique_ptr<cfb::CompoundFile> file_;
+  StringPool strings_;
+  std::mutex lock_;
+  std::map<std::u16string, std::shared_ptr<const Table>, std::less<>> tables_;
+  std::shared_ptr<const Table> columnsTable_;
+  // Streams in the order the _Streams table lists them: those opened through
+  // binary cells first, in the order they were first opened, then the rest.
+  std::vector<uint32_t> streamOrder_;
+  std::set<std::u16string, std::less<>> streamListed_;  // decoded names
+};
+
+}  // namespace msiarc::msidb
