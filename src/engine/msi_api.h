@@ -18,7 +18,8 @@ typedef uint32_t MSIHANDLE;
 
 #define MSIDBOPEN_READONLY (static_cast<LPCWSTR>(nullptr))
 
-enum MSICOLINFO { MSICOLINFO_NAMES = 0, MSICOLINFO_TYPES = 1 };
+// A fixed underlying type: callers may pass any value, and get an error.
+enum MSICOLINFO : int { MSICOLINFO_NAMES = 0, MSICOLINFO_TYPES = 1 };
 
 #define MSI_NULL_INTEGER (static_cast<int>(0x80000000u))
 

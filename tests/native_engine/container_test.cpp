@@ -1,0 +1,263 @@
+// The compound file and the database layer under damaged and unusual input.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "native_engine/db_builder.h"
+#include "engine/native/msidb/codepage.h"
+#include "engine/native/msidb/query.h"
+#include "engine/native/msidb/summary.h"
+
+namespace msiarc::testing {
+namespace {
+
+using cfb::CompoundFile;
+using cfb::Status;
+
+Status OpenBytes(const Bytes& bytes, std::unique_ptr<CompoundFile>* out) {
+  return CompoundFile::Open(cfb::CopyBytes(bytes.data(), bytes.size()), out);
+}
+
+Bytes Pattern(size_t size) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) b[i] = static_cast<uint8_t>(i * 7 + 3);
+  return b;
+}
+
+TEST(CompoundFile, ReadsBigAndMiniStreamsExactly) {
+  CfbBuilder builder;
+  builder.Stream(u"big", Pattern(10000));
+  builder.Stream(u"small", Pattern(100));
+  builder.Stream(u"empty", {});
+  builder.Storage(u"sub");
+  Bytes file = builder.Build();
+  std::unique_ptr<CompoundFile> cf;
+  ASSERT_EQ(OpenBytes(file, &cf), Status::Ok);
+  for (auto [name, size] : {std::pair{u"big", 10000}, {u"small", 100}, {u"empty", 0}}) {
+    int64_t id = cf->FindChild(name);
+    ASSERT_GE(id, 0);
+    Bytes got;
+    ASSERT_EQ(cf->ReadAll(static_cast<uint32_t>(id), &got), Status::Ok);
+    EXPECT_EQ(got, Pattern(static_cast<size_t>(size)));
+  }
+  // Enumeration order: shorter names first, then case-insensitively.
+  std::vector<std::u16string> names;
+  for (uint32_t id : cf->RootChildren()) names.push_back(cf->Entry(id).name);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"big", u"sub", u"empty", u"small"}));
+}
+
+TEST(CompoundFile, RefusesLoopsAndWildLinks) {
+  CfbBuilder builder;
+  builder.Stream(u"big", Pattern(5000));
+  Bytes good = builder.Build();
+  uint32_t start = builder.startSector[u"big"];
+
+  // The stream's second sector points back at its first.
+  Bytes looped = good;
+  Put32(looped, builder.fatOffset + 4 * (start + 1), start);
+  std::unique_ptr<CompoundFile> cf;
+  ASSERT_EQ(OpenBytes(looped, &cf), Status::Ok);
+  Bytes out;
+  EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &out), Status::Corrupt);
+
+  // A chain that leaves the file.
+  Bytes wild = good;
+  Put32(wild, builder.fatOffset + 4 * start, 0x00FFFFFF);
+  ASSERT_EQ(OpenBytes(wild, &cf), Status::Ok);
+  EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &out), Status::Corrupt);
+
+  // A directory entry that is its own right sibling: a loop in the tree.
+  Bytes tree = good;
+  Put32(tree, builder.directoryOffset + 128 + 0x48, 1);
+  EXPECT_EQ(OpenBytes(tree, &cf), Status::Corrupt);
+
+  // A child link past the directory.
+  Bytes link = good;
+  Put32(link, builder.directoryOffset + 0x4C, 1000);
+  EXPECT_EQ(OpenBytes(link, &cf), Status::Corrupt);
+
+  // More FAT sectors than the file has sectors.
+  Bytes fat = good;
+  Put32(fat, 0x2C, 100000);
+  EXPECT_EQ(OpenBytes(fat, &cf), Status::Corrupt);
+
+  // The directory chain loops onto itself.
+  Bytes dir = good;
+  uint32_t dirSector = static_cast<uint32_t>(builder.directoryOffset / 512 - 1);
+  Put32(dir, builder.fatOffset + 4 * dirSector, dirSector);
+  EXPECT_EQ(OpenBytes(dir, &cf), Status::Corrupt);
+
+  // Not a compound file at all, or too short for a header.
+  EXPECT_EQ(OpenBytes(Bytes(600, 0x41), &cf), Status::NotCompound);
+  EXPECT_EQ(OpenBytes(Bytes(good.begin(), good.begin() + 100), &cf), Status::NotCompound);
+}
+
+TEST(CompoundFile, FileCutShortInItsLastSectorReadsZeros) {
+  CfbBuilder builder;
+  builder.Stream(u"big", Pattern(6000));  // the last sector holds 368 bytes of it
+  Bytes file = builder.Build();
+  Bytes cut(file.begin(), file.end() - 200);
+  std::unique_ptr<CompoundFile> cf;
+  ASSERT_EQ(OpenBytes(cut, &cf), Status::Ok);
+  Bytes got;
+  ASSERT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &got), Status::Ok);
+  Bytes expected = Pattern(6000);
+  std::fill(expected.begin() + 5944, expected.end(), 0);
+  EXPECT_EQ(got, expected);
+
+  // A whole missing sector is not tolerated.
+  Bytes shorter(file.begin(), file.end() - 600);
+  ASSERT_EQ(OpenBytes(shorter, &cf), Status::Ok);
+  EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &got), Status::Corrupt);
+}
+
+TEST(StreamNames, EncodeAndDecodeKnownVectors) {
+  struct Case {
+    std::u16string name;
+    bool table;
+    std::u16string raw;
+  };
+  const Case cases[] = {
+      {u"_Tables", true, {0x4840, 0x3F7F, 0x4164, 0x422F, 0x4836}},
+      {u"_Columns", true, {0x4840, 0x3B3F, 0x43F2, 0x4438, 0x45B1}},
+      {u"_StringPool", true, {0x4840, 0x3F3F, 0x4577, 0x446C, 0x3E6A, 0x44B2, 0x482F}},
+      {u"Property", true, {0x4840, 0x4559, 0x44F2, 0x4568, 0x4737}},
+      {u"Binary.bannrbmp", false, {0x430B, 0x4131, 0x4735, 0x417E, 0x4464, 0x4571, 0x4425, 0x4833}},
+      {u"cab1.cab", false, {0x4126, 0x3865, 0x41BE, 0x4164}},
+      {u"Binary.my-icon", false, {0x430B, 0x4131, 0x4735, 0x443E, 0x483C, 0x002D, 0x41AC, 0x4472}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(msidb::EncodeStreamName(c.name, c.table), c.raw);
+    std::u16string decoded = msidb::DecodeStreamName(c.raw);
+    EXPECT_EQ(decoded, c.table ? std::u16string(1, char16_t{0x4840}) + c.name : c.name);
+  }
+  EXPECT_EQ(msidb::DecodeStreamName(u"\005SummaryInformation"), u"\005SummaryInformation");
+}
+
+TEST(ColumnTypes, RenderAsTheInstallerDoes) {
+  const std::pair<uint32_t, const char16_t*> cases[] = {
+      {0x2D48, u"s72"}, {0x3DFF, u"S255"}, {0x1D00, u"S0"}, {0x1F00, u"L0"}, {0x0F00, u"l0"},
+      {0x1502, u"I2"},  {0x0502, u"i2"},   {0x1104, u"I4"}, {0x0104, u"i4"}, {0x1900, u"V0"},
+      {0x0900, u"v0"},  {0x2940, u"s64"},  {0x093E, u"s62"}, {0x5DFF, u"G255"}, {0x4502, u"j2"}};
+  for (auto [type, text] : cases) EXPECT_EQ(msidb::ColumnTypeText(type), text) << std::hex << type;
+}
+
+TEST(Query, AcceptsOnlySelectStarFromOneTable) {
+  std::u16string table;
+  const std::pair<const char16_t*, const char16_t*> good[] = {
+      {u"SELECT * FROM Property", u"Property"},
+      {u"select * from `File`", u"File"},
+      {u"SeLeCt\t*\nFrOm\f_Streams  ", u"_Streams"},
+      {u"SELECT*FROM`Two Words`", u"Two Words"},
+      {u"SELECT * FROM c`", u"c"},
+      {u"SELECT * FROM \005a", u"\005a"},
+      {u"SELECT * FROM a-", u"a-"},
+      {u"SELECT * FROM -a", u"-a"},
+      {u"SELECT * FROM [x]", u"[x]"},
+      {u"SELECT * FROM `Select`", u"Select"},
+  };
+  for (auto [query, name] : good) {
+    ASSERT_TRUE(msidb::ParseSelectAll(query, &table)) << std::string(query, query + std::char_traits<char16_t>::length(query));
+    EXPECT_EQ(table, name);
+  }
+  const char16_t* bad[] = {u"",
+                           u"SELECT * FROM",
+                           u"SELECT * FROM 'c'",
+                           u"SELECT * FROM ''",
+                           u"SELECT * FROM `c",
+                           u"SELECT * FROM 1abc",
+                           u"SELECT * FROM Select",
+                           u"SELECT * FROM a WHERE b = 1",
+                           u"SELECT Name FROM a",
+                           u"SELECT * FROM a\r",
+                           u"DELETE FROM a",
+                           u"SELECT * FROM a b"};
+  for (const char16_t* query : bad) EXPECT_FALSE(msidb::ParseSelectAll(query, &table));
+}
+
+TEST(CodePages, ConvertPerStringWithExplicitLength) {
+  auto convert = [](uint32_t cp, std::string bytes) {
+    std::u16string out;
+    msidb::AppendConverted(cp, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
+    return out;
+  };
+  EXPECT_EQ(convert(0, std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+  EXPECT_EQ(convert(1252, "\x80\x81\xE9"), u"\u20AC\u0081\u00E9");
+  EXPECT_EQ(convert(1250, "\x8A\xB9"), u"\u0160\u0105");
+  EXPECT_EQ(convert(65001, "\xF0\x9F\x98\x80"), u"\U0001F600");
+  EXPECT_EQ(convert(65001, "a\xC3"), u"a\uFFFD");
+  EXPECT_EQ(convert(932, "\x82\xA0"), u"\u3042");
+  EXPECT_EQ(convert(936, "\xC4\xE3"), u"\u4F60");
+  EXPECT_FALSE(msidb::IsKnownCodePage(12345));
+}
+
+Bytes SummaryStream(const std::vector<std::pair<uint32_t, Bytes>>& properties) {
+  Bytes s(0x30, 0);
+  Put16(s, 0, 0xFFFE);
+  static const uint8_t fmtid[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                                    0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+  Put32(s, 0x18, 1);
+  std::memcpy(s.data() + 0x1C, fmtid, 16);
+  Put32(s, 0x2C, 0x30);
+  Bytes section(8 + 8 * properties.size(), 0);
+  Put32(section, 4, static_cast<uint32_t>(properties.size()));
+  for (size_t i = 0; i < properties.size(); ++i) {
+    Put32(section, 8 + 8 * i, properties[i].first);
+    Put32(section, 12 + 8 * i, static_cast<uint32_t>(section.size()));
+    section.insert(section.end(), properties[i].second.begin(), properties[i].second.end());
+  }
+  Put32(section, 0, static_cast<uint32_t>(section.size()));
+  s.insert(s.end(), section.begin(), section.end());
+  return s;
+}
+
+Bytes Value(uint16_t type, std::vector<uint8_t> payload) {
+  Bytes v(4, 0);
+  Put16(v, 0, type);
+  v.insert(v.end(), payload.begin(), payload.end());
+  return v;
+}
+
+Bytes Text(const std::string& text) {
+  Bytes v = Value(30, {0, 0, 0, 0});
+  Put32(v, 4, static_cast<uint32_t>(text.size() + 1));
+  v.insert(v.end(), text.begin(), text.end());
+  v.push_back(0);
+  while (v.size() % 4) v.push_back(0);
+  return v;
+}
+
+TEST(Summary, ReadsTypesAndStopsAtTheFirstBadPair) {
+  msidb::SummaryInfo info = msidb::ParseSummary(SummaryStream({
+      {1, Value(2, {0xE9, 0xFD, 0, 0})},                  // 65001 comes back sign-extended
+      {2, Text("Title")},
+      {11, Text("2005/08/33")},                           // text where a time belongs
+      {12, Value(64, {1, 0, 0, 0, 2, 0, 0, 0})},
+      {14, Value(3, {200, 0, 0, 0})},
+      {10, Value(3, {1, 0, 0, 0})},                       // an id that is never kept
+      {15, Value(3, {2, 0, 0, 0})},
+  }));
+  EXPECT_EQ(info.Count(), 5u);
+  EXPECT_EQ(info.slots[1].integer, -535);
+  EXPECT_EQ(info.slots[2].text, u"Title");
+  EXPECT_EQ(info.slots[11].type, 30);
+  EXPECT_EQ(info.slots[11].text, u"");
+  EXPECT_EQ(info.slots[12].filetime, 0x200000001ull);
+  EXPECT_EQ(info.slots[14].integer, 200);
+  EXPECT_EQ(info.slots[15].type, 0);
+
+  // A string whose length runs past the stream is left out; too many
+  // properties drop the whole set; a bad byte order gives nothing.
+  Bytes cut = SummaryStream({{2, Text("Title")}});
+  Put32(cut, 0x30 + 16 + 4, 1000);
+  EXPECT_EQ(msidb::ParseSummary(cut).Count(), 0u);
+  std::vector<std::pair<uint32_t, Bytes>> many(21, {14, Value(3, {1, 0, 0, 0})});
+  EXPECT_EQ(msidb::ParseSummary(SummaryStream(many)).Count(), 0u);
+  Bytes order = SummaryStream({{14, Value(3, {1, 0, 0, 0})}});
+  order[0] = 0;
+  EXPECT_EQ(msidb::ParseSummary(order).Count(), 0u);
+}
+
+}  // namespace
+}  // namespace msiarc::testing
