@@ -1,11 +1,163 @@
-// Extraction: the ProcessFile family. Pending: not supported yet.
+// Extraction: the ProcessFile family. The entry written is always the one
+// the listing handed out last; the two path arguments only say where.
+#include <new>
+
 #include "plugin/exports.h"
+#include "plugin/host_conventions.h"
+#include "plugin/module.h"
+#include "render/render.h"
+#include "tree/tree.h"
+
+namespace {
+
+constexpr DWORD kChunkBytes = 4096;
+
+size_t UnitLength(const WCHAR* text) {
+  size_t n = 0;
+  while (text[n] != 0) ++n;
+  return n;
+}
+
+// Writes the whole content in 4096-byte chunks, reporting the running total
+// before each chunk and once at the end. 0, 19 (write error) or 24 (stopped).
+int WriteContent(HANDLE file, WCHAR* path, const Content& content) {
+  DWORD total = 0;
+  for (;;) {
+    const ProcessDataProcW wide = processDataProcW.load();
+    const int go = wide != nullptr ? wide(path, static_cast<int>(total))
+                                   : ReportProgress(path, total);
+    if (go == 0) return kHostNotSupported;
+    DWORD chunk = kChunkBytes;
+    if (static_cast<uint64_t>(total) + kChunkBytes > content.length) {
+      chunk = content.length - total;
+      if (chunk == 0) return kHostSuccess;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file, content.data + total, chunk, &written, nullptr)) {
+      return kHostWriteFailed;
+    }
+    // A write that makes no progress would spin for ever.
+    if (written == 0) return kHostWriteFailed;
+    total += written;
+  }
+}
+
+int ExtractCurrent(MsiArchive* archive, WCHAR* destPath, WCHAR* destName) {
+  FileEntry* entry = archive->currentEntry;
+  if (entry == nullptr) return kHostNotSupported;
+  InterlockedIncrement(&entry->refCount);
+  struct Release {
+    FileEntry* entry;
+    ~Release() { ReleaseEntry(entry); }
+  } release{entry};
+
+  WCHAR buffer[kDestinationUnits];
+  // A destination that does not fit is refused: cutting it would write the
+  // file under a name nobody asked for, or over another entry's file.
+  if (!ComposeDestinationPath(buffer, destPath, destName)) {
+    return kHostCreateFailed;
+  }
+  HANDLE file = CreateFileW(buffer, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE || file == nullptr) return kHostCreateFailed;
+  int result = kHostNotSupported;
+  if (PrepareContent(entry) == ERROR_SUCCESS) {
+    result = WriteContent(file, buffer, GetContent(entry));
+  }
+  SetEndOfFile(file);
+  CloseHandle(file);
+  return result;
+}
+
+}  // namespace
+
+bool ComposeDestinationPath(WCHAR* buffer, const WCHAR* path,
+                            const WCHAR* name) {
+  buffer[0] = 0;
+  size_t n = 0;
+  if (path != nullptr && path[0] != 0) {
+    const size_t length = UnitLength(path);
+    if (length > kDestinationUnits - 1) return false;
+    for (; n < length; ++n) buffer[n] = path[n];
+    buffer[n] = 0;
+  }
+  if (name == nullptr || name[0] == 0) return true;
+  AppendPathSeparator(buffer);
+  n = UnitLength(buffer);
+  const size_t length = UnitLength(name);
+  if (length > kDestinationUnits - 1 - n) {
+    buffer[0] = 0;
+    return false;
+  }
+  for (size_t i = 0; i < length; ++i) buffer[n + i] = name[i];
+  buffer[n + length] = 0;
+  return true;
+}
+
+void AppendPathSeparator(WCHAR* buffer) {
+  const size_t n = UnitLength(buffer);
+  if (n == 0 || n >= kDestinationUnits - 1) return;
+  const WCHAR last = buffer[n - 1];
+  if (last == WTEXT('\\') || last == WTEXT('/')) return;
+  buffer[n] = HostPathSeparator(buffer, n);
+  buffer[n + 1] = 0;
+}
+
+int ReportProgress(WCHAR* path, DWORD count) {
+  const ProcessDataProc narrow = processDataProc.load();
+  if (narrow == nullptr) return 1;
+  NarrowBuffer converted;
+  WideToAnsi(&converted, path);
+  char empty[1] = {0};
+  const int go = narrow(converted.text != nullptr ? converted.text : empty,
+                        static_cast<int>(count));
+  FreeNarrowBuffer(&converted);
+  return go;
+}
 
 extern "C" {
 
-int WINAPI ProcessFile(HANDLE, int, char*, char*) { return kHostNotSupported; }
-int WINAPI ProcessFileW(HANDLE, int, WCHAR*, WCHAR*) {
-  return kHostNotSupported;
+int WINAPI ProcessFileW(HANDLE handle, int operation, WCHAR* destPath,
+                        WCHAR* destName) {
+  try {
+    MsiArchive* archive = AcquireArchive(handle);
+    if (archive == nullptr) return kHostNotSupported;
+    int result = kHostNotSupported;
+    try {
+      if (operation == 0 || operation == 1) {
+        result = kHostSuccess;
+      } else if (operation == 2) {
+        result = ExtractCurrent(archive, destPath, destName);
+      }
+    } catch (const std::bad_alloc&) {
+      result = kHostNoMemory;
+    } catch (...) {
+      result = kHostNotSupported;
+    }
+    LeaveCriticalSection(&archive->lock);
+    ReleaseArchive(archive);
+    return result;
+  } catch (...) {
+    return kHostNotSupported;
+  }
+}
+
+int WINAPI ProcessFile(HANDLE handle, int operation, char* destPath,
+                       char* destName) {
+  try {
+    WideBuffer path;
+    WideBuffer name;
+    AnsiToWide(&path, destPath);
+    MultiByteToWideBuffer(&name, CP_UTF8, destName);
+    const int result = ProcessFileW(handle, operation, path.text, name.text);
+    FreeWideBuffer(&path);
+    FreeWideBuffer(&name);
+    return result;
+  } catch (const std::bad_alloc&) {
+    return kHostNoMemory;
+  } catch (...) {
+    return kHostNotSupported;
+  }
 }
 
 }  // extern "C"

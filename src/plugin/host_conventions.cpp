@@ -1,0 +1,77 @@
+// The platform conventions of the header fields and the destination joint;
+// see host_conventions.h for why they differ between the builds.
+#include "plugin/host_conventions.h"
+
+#include <cstdint>
+
+namespace {
+
+constexpr int kArchiveAttribute = 0x20;     // FILE_ATTRIBUTE_ARCHIVE
+constexpr int kRegularFileMode = 0100644;   // S_IFREG | rw-r--r--
+constexpr uint64_t kTicksPerSecond = 10000000;
+constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 1601 to 1970
+
+bool StartsWithNoCase(const WCHAR* buffer, size_t length, const WCHAR* prefix,
+                      size_t prefixLength) {
+  return length > prefixLength && _wcsnicmp(buffer, prefix, prefixLength) == 0;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+WString HostEntryName(const WString& name) { return name; }
+
+int HostFileTime(FILETIME archiveTime) {
+  return static_cast<int>(PackDosDateTime(archiveTime));
+}
+
+int HostFileAttributes() { return kArchiveAttribute; }
+
+#else
+
+WString HostEntryName(const WString& name) {
+  WString result = name;
+  for (WCHAR& c : result) {
+    if (c == WTEXT('\\')) c = WTEXT('/');
+  }
+  return result;
+}
+
+int HostFileTime(FILETIME archiveTime) {
+  const uint64_t ticks =
+      (static_cast<uint64_t>(archiveTime.dwHighDateTime) << 32) |
+      archiveTime.dwLowDateTime;
+  int64_t seconds;
+  if (ticks >= kUnixEpochTicks) {
+    seconds = static_cast<int64_t>((ticks - kUnixEpochTicks) / kTicksPerSecond);
+  } else {
+    // Round towards the earlier second, as a time before 1970 counts down.
+    const uint64_t before = kUnixEpochTicks - ticks;
+    seconds = -static_cast<int64_t>((before + kTicksPerSecond - 1) /
+                                    kTicksPerSecond);
+  }
+  // The field is 32 bits: a time beyond its range is held at the limit
+  // rather than wrapped into another century.
+  if (seconds > INT32_MAX) seconds = INT32_MAX;
+  if (seconds < INT32_MIN) seconds = INT32_MIN;
+  return static_cast<int>(seconds);
+}
+
+int HostFileAttributes() { return kRegularFileMode; }
+
+#endif
+
+WCHAR HostPathSeparator(const WCHAR* buffer, size_t length) {
+  if (StartsWithNoCase(buffer, length, WTEXT("https:"), 6) ||
+      StartsWithNoCase(buffer, length, WTEXT("http:"), 5) ||
+      StartsWithNoCase(buffer, length, WTEXT("ftp:"), 4)) {
+    return WTEXT('/');
+  }
+#ifdef _WIN32
+  return WTEXT('\\');
+#else
+  // A folder given by a Linux host is a Linux path.
+  return WTEXT('/');
+#endif
+}

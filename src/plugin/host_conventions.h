@@ -1,0 +1,46 @@
+// What a host on this platform expects in the fields it interprets itself.
+//
+// Hosts on Windows and on Linux load the plug-in through the same exports
+// and records, but a Linux host reads three header fields by its platform's
+// conventions: it splits entry names only on "/", takes the time field as a
+// Unix time and the attribute field as a Unix file mode. It also passes the
+// whole destination as one absolute name, which may be far longer than the
+// 259 units of a Windows path. Those choices live here and nowhere else;
+// inside the archive names keep their backslashes on both platforms.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/win32.h"
+#include "text/text.h"
+
+struct MsiArchive;
+struct FileEntry;
+
+#ifdef _WIN32
+// 259 units and the terminator.
+constexpr size_t kDestinationUnits = 260;
+#else
+// The platform's path limit: 4096 bytes, the terminator included.
+constexpr size_t kDestinationUnits = 4096;
+#endif
+
+// The entry name as the host splits it into folders.
+WString HostEntryName(const WString& name);
+// The header's time field for the archive's last-write time.
+int HostFileTime(FILETIME archiveTime);
+// The header's attribute field for every entry: a plain file.
+int HostFileAttributes();
+// The separator put between a destination folder and a name.
+WCHAR HostPathSeparator(const WCHAR* buffer, size_t length);
+
+// Listing steps (listing.cpp).
+FileEntry* AdvanceCursor(MsiArchive* archive);
+DWORD PackDosDateTime(FILETIME time);
+
+// Extraction steps (extraction.cpp). The buffer holds kDestinationUnits.
+// False, with the buffer emptied, when path and name do not fit.
+bool ComposeDestinationPath(WCHAR* buffer, const WCHAR* path,
+                            const WCHAR* name);
+void AppendPathSeparator(WCHAR* buffer);
+int ReportProgress(WCHAR* path, DWORD count);

@@ -1,0 +1,180 @@
+// Stream cells, aliases and the content block's life, and the summary
+// information file.
+#include <string>
+
+#include "render_support.h"
+
+using namespace render_test;
+
+namespace {
+
+class StreamCellTest : public ::testing::Test {
+ protected:
+  Database db{FixturePath("ren-csv.msi")};
+  std::unique_ptr<HandTable> binary;
+  void SetUp() override {
+    ASSERT_EQ(0u, db.status());
+    binary = std::make_unique<HandTable>(
+        db.get(), "Binary",
+        std::vector<Column>{{"Name", ColumnKind::String},
+                            {"Data", ColumnKind::Stream}},
+        1);
+  }
+  std::unique_ptr<HandEntry> Cell(const char* key) {
+    return std::make_unique<HandEntry>(
+        StreamCell, &binary->info, FetchRow(db.get(), "Binary", "Name", key));
+  }
+};
+
+TEST_F(StreamCellTest, MeasuresAndReadsTheStream) {
+  auto ten = Cell("ten");
+  EXPECT_EQ(std::string(10000, 'A'), MeasureAndFill(&ten->entry));
+  auto page = Cell("page");
+  EXPECT_EQ(std::string(4096, 'B'), MeasureAndFill(&page->entry));
+  auto empty = Cell("empty");
+  EXPECT_EQ(std::string(), MeasureAndFill(&empty->entry));
+  EXPECT_EQ(nullptr, GetContent(&empty->entry).data);
+}
+
+TEST_F(StreamCellTest, AliasSharesItsFinalTarget) {
+  auto target = Cell("ten");
+  auto middle = Cell("ten");
+  auto alias = Cell("ten");
+  middle->entry.target = &target->entry;
+  alias->entry.target = &middle->entry;
+
+  EXPECT_EQ(0u, MaterialiseContent(&alias->entry, nullptr));
+  EXPECT_EQ(10000u, target->entry.size);
+  EXPECT_EQ(0u, alias->entry.size);
+  EXPECT_EQ(10000u, GetContentSize(&alias->entry));
+  EXPECT_EQ(0u, PrepareContent(&alias->entry));
+  EXPECT_EQ(&target->entry.content, &GetContent(&alias->entry));
+  EXPECT_EQ(10000u, target->entry.content.length);
+}
+
+// Listing an alias after its target was extracted measures a target whose
+// block is full; a second read through the same record would deliver less.
+TEST_F(StreamCellTest, MeasuringAFilledCellKeepsItsSize) {
+  auto target = Cell("ten");
+  auto alias = Cell("ten");
+  alias->entry.target = &target->entry;
+  ASSERT_EQ(std::string(10000, 'A'), MeasureAndFill(&target->entry));
+  const BYTE* block = target->entry.content.data;
+
+  EXPECT_EQ(0u, MaterialiseContent(&alias->entry, nullptr));
+  EXPECT_EQ(10000u, GetContentSize(&alias->entry));
+  EXPECT_EQ(0u, PrepareContent(&alias->entry));
+  EXPECT_EQ(block, GetContent(&alias->entry).data);
+  EXPECT_EQ(10000u, GetContent(&alias->entry).length);
+  EXPECT_EQ(std::string(10000, 'A'),
+            std::string(reinterpret_cast<const char*>(block), 10000));
+}
+
+// A fill that fails must not leave a zero block behind that the next
+// extraction would write out as the content.
+TEST_F(StreamCellTest, FailedFillReleasesTheBlock) {
+  auto cell = Cell("ten");
+  ASSERT_EQ(0u, MaterialiseContent(&cell->entry, nullptr));
+  const MSIHANDLE record = cell->entry.record;
+  cell->entry.record = 0;  // the read now fails
+  EXPECT_NE(0u, PrepareContent(&cell->entry));
+  EXPECT_EQ(nullptr, cell->entry.content.data);
+  EXPECT_EQ(0u, cell->entry.content.length);
+  EXPECT_NE(0u, PrepareContent(&cell->entry));  // still no success
+
+  cell->entry.record = record;  // tries again, and now succeeds
+  EXPECT_EQ(0u, PrepareContent(&cell->entry));
+  ASSERT_NE(nullptr, cell->entry.content.data);
+  EXPECT_EQ(10000u, cell->entry.content.length);
+  EXPECT_EQ('A', cell->entry.content.data[9999]);
+}
+
+TEST(Content, UnknownKindIsNotSupported) {
+  HandEntry entry(kEntryNone, nullptr);
+  entry.entry.size = 5;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED),
+            MaterialiseContent(&entry.entry, nullptr));
+  EXPECT_EQ(5u, entry.entry.size);
+  EXPECT_NE(0u, PrepareContent(&entry.entry));
+  EXPECT_EQ(nullptr, entry.entry.content.data);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 3;  // after the byte-order mark
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos;
+       start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  EXPECT_EQ(text.size(), start) << "text must end with a line end";
+  return lines;
+}
+
+TEST(SummaryCsv, PropertiesInIdOrderWithTheirTypes) {
+  Database db(FixturePath("ren-csv.msi"));
+  ASSERT_EQ(0u, db.status());
+  MSIHANDLE summary = 0;
+  ASSERT_EQ(0u, MsiGetSummaryInformationW(db.get(), nullptr, 0, &summary));
+  HandEntry entry(SummaryInfo, nullptr, summary);
+  const std::string text = MeasureAndFill(&entry.entry);
+  ASSERT_EQ("\xEF\xBB\xBF", text.substr(0, 3));
+  const std::vector<std::string> lines = Lines(text);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ("\"Name\",\"Value\"", lines[0]);
+
+  int lastId = -1;
+  bool sawSubject = false;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
+    int id = -1;
+    for (int k = 0; k < 20; ++k) {
+      const WCHAR* name = SummaryPropertyNames[k].name;
+      if (name == nullptr) continue;
+      std::string narrow = "\"";
+      for (const WCHAR* p = name; *p; ++p) narrow.push_back(static_cast<char>(*p));
+      narrow += "\",\"";
+      if (line.compare(0, narrow.size(), narrow) == 0) id = k;
+    }
+    ASSERT_GT(id, lastId) << line;
+    lastId = id;
+    const std::string value = line.substr(line.find("\",\"") + 3);
+    if (id == 3) {
+      EXPECT_EQ("Render fixture\"", value);
+      sawSubject = true;
+    }
+    if (id == 1 || id == 14 || id == 15 || id == 16 || id == 19) {
+      // Signed decimal integers.
+      ASSERT_GE(value.size(), 2u);
+      const std::string digits = value.substr(0, value.size() - 1);
+      EXPECT_EQ(std::string::npos,
+                digits.find_first_not_of("-0123456789")) << line;
+    }
+  }
+  EXPECT_TRUE(sawSubject);
+}
+
+TEST(SummaryCsv, UnreadableSummaryGivesTheHeaderAlone) {
+  HandEntry entry(SummaryInfo, nullptr, 0);
+  EXPECT_EQ("\xEF\xBB\xBF\"Name\",\"Value\"\r\n", MeasureAndFill(&entry.entry));
+}
+
+TEST(SummaryCsv, FileTimeTexts) {
+  WCHAR buffer[1024];
+  FormatFileTime(buffer, FILETIME{0, 0});
+  EXPECT_EQ(W("N/A"), WString(buffer));
+  FormatFileTime(buffer, FILETIME{12345, 0});
+  EXPECT_EQ(W("N/A"), WString(buffer));
+
+  // 2026-12-07 13:45:30 UTC, shown as stored (no time-zone change) with the
+  // time in 24-hour form after one space.
+  const uint64_t ticks = 134411247300000000ULL;
+  FormatFileTime(buffer, FILETIME{static_cast<DWORD>(ticks),
+                                  static_cast<DWORD>(ticks >> 32)});
+  const WString text(buffer);
+  const size_t space = text.find(WTEXT(' '));
+  ASSERT_NE(WString::npos, space);
+  EXPECT_NE(WString::npos, text.find(W("2026")));
+  EXPECT_NE(WString::npos, text.find(W("13:45"), space));
+}
+
+}  // namespace

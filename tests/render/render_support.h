@@ -1,0 +1,121 @@
+// Entries and tables built by hand over a real database, so the writers can
+// be tested without the catalogue.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/module.h"
+#include "render/render.h"
+
+namespace render_test {
+
+inline WString W(const char* ascii) {
+  WString out;
+  while (*ascii) out.push_back(static_cast<WCHAR>(*ascii++));
+  return out;
+}
+
+inline std::string FixturePath(const char* name) {
+  return std::string(MSIARC_FIXTURE_DIR) + "/" + name;
+}
+
+class Database {
+ public:
+  explicit Database(const std::string& path) {
+    const WString wide = W(path.c_str());
+    status_ = MsiOpenDatabaseW(wide.c_str(), MSIDBOPEN_READONLY,
+                               &handle_);
+  }
+  ~Database() {
+    if (handle_ != 0) MsiCloseHandle(handle_);
+  }
+  UINT status() const { return status_; }
+  MSIHANDLE get() const { return handle_; }
+
+ private:
+  MSIHANDLE handle_ = 0;
+  UINT status_ = 0;
+};
+
+struct Column {
+  const char* name;
+  ColumnKind kind;
+};
+
+// A TableInfo with an open view over every column, as the catalogue makes it.
+struct HandTable {
+  TableInfo info{};
+  HandTable(MSIHANDLE db, const char* name, std::vector<Column> columns,
+            int64_t streamColumn = -1) {
+    info.name = W(name);
+    for (const Column& c : columns) {
+      ColumnInfo column;
+      column.name = W(c.name);
+      column.kind = c.kind;
+      column.width = 0;
+      info.columns.push_back(column);
+    }
+    InitListNode(&info.link, &info);
+    const WString query = W("SELECT * FROM `") + W(name) + W("`");
+    EXPECT_EQ(0u, MsiDatabaseOpenViewW(db, query.c_str(), &info.view));
+    info.streamColumn = streamColumn;
+    info.nameColumn = -1;
+    info.refCount = 1;
+  }
+  ~HandTable() {
+    if (info.view != 0) MsiCloseHandle(info.view);
+  }
+};
+
+// A FileEntry as the catalogue makes it; the record (if any) is owned.
+struct HandEntry {
+  FileEntry entry{};
+  HandEntry(EntryKind kind, TableInfo* table, MSIHANDLE record = 0) {
+    InitListNode(&entry.link, &entry);
+    entry.table = table;
+    entry.kind = kind;
+    entry.record = record;
+    entry.refCount = 1;
+  }
+  ~HandEntry() {
+    FreeContent(&entry.content);
+    if (entry.record != 0) MsiCloseHandle(entry.record);
+  }
+};
+
+// Measures, then fills; returns the bytes and checks the two agree.
+inline std::string MeasureAndFill(FileEntry* entry) {
+  EXPECT_EQ(0u, MaterialiseContent(entry, nullptr));
+  const DWORD measured = GetContentSize(entry);
+  EXPECT_EQ(0u, PrepareContent(entry));
+  const Content& content = GetContent(entry);
+  EXPECT_EQ(measured, content.length);
+  if (content.data == nullptr) return std::string();
+  return std::string(reinterpret_cast<const char*>(content.data),
+                     content.length);
+}
+
+// The record of the row whose first column equals key.
+inline MSIHANDLE FetchRow(MSIHANDLE db, const char* table, const char* column,
+                          const char* key) {
+  const WString query = W("SELECT * FROM `") + W(table) + W("` WHERE `") +
+                        W(column) + W("` = '") + W(key) + W("'");
+  MSIHANDLE view = 0;
+  MSIHANDLE record = 0;
+  if (MsiDatabaseOpenViewW(db, query.c_str(), &view) != 0) return 0;
+  if (MsiViewExecute(view, 0) == 0) MsiViewFetch(view, &record);
+  MsiViewClose(view);
+  MsiCloseHandle(view);
+  return record;
+}
+
+class ModuleEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { AttachModule(); }
+};
+
+}  // namespace render_test
