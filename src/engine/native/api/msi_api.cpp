@@ -508,9 +508,14 @@ UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summary, UINT property, UINT* type, IN
           time->dwHighDateTime = static_cast<DWORD>(p.filetime >> 32);
         }
         return ERROR_SUCCESS;
-      case VT_LPSTR:
+      case VT_LPSTR: {
         if (length == nullptr) return ERROR_SUCCESS;
-        return CopyOut(p.text.data(), p.text.size(), buffer, length);
+        // Asked for the length only, the answer still says whether the
+        // caller's count would have been enough.
+        bool fits = *length > p.text.size();
+        UINT result = CopyOut(p.text.data(), p.text.size(), buffer, length);
+        return buffer == nullptr && !fits ? ERROR_MORE_DATA : result;
+      }
       default:
         return ERROR_SUCCESS;
     }

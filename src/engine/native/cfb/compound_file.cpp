@@ -46,12 +46,12 @@ class OwnedBytes final : public FileBytes {
   std::vector<uint8_t> bytes_;
 };
 
-char16_t UpperUnit(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
-  // Latin-1 and the common European letters: enough for stream names, which
-  // are either encoded (all above U+3800, unchanged) or ASCII.
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return static_cast<char16_t>(c - 32);
-  if (c == 0xFF) return 0x178;
+// Names compare case-insensitively by lower-casing, as the reference
+// enumerator does; stream names are either encoded (all above U+3800, no case)
+// or ASCII, so ASCII and Latin-1 letters are all that matter.
+char16_t LowerUnit(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
   return c;
 }
 
@@ -80,8 +80,8 @@ std::unique_ptr<FileBytes> CopyBytes(const uint8_t* data, size_t size) {
 bool NameLess(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return a.size() < b.size();
   for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = UpperUnit(a[i]);
-    char16_t y = UpperUnit(b[i]);
+    char16_t x = LowerUnit(a[i]);
+    char16_t y = LowerUnit(b[i]);
     if (x != y) return x < y;
   }
   return false;
@@ -260,9 +260,12 @@ Status CompoundFile::Parse() {
     if (d.left != kNoStream) stack.push_back(d.left);
     if (d.right != kNoStream) stack.push_back(d.right);
   }
-  std::stable_sort(children_.begin(), children_.end(), [this](uint32_t a, uint32_t b) {
-    return NameLess(entries_[a].name, entries_[b].name);
-  });
+  auto less = [this](uint32_t a, uint32_t b) { return NameLess(entries_[a].name, entries_[b].name); };
+  std::stable_sort(children_.begin(), children_.end(), less);
+  // Each name once: the enumeration moves from one name to the next greater.
+  children_.erase(std::unique(children_.begin(), children_.end(),
+                              [&less](uint32_t a, uint32_t b) { return !less(a, b) && !less(b, a); }),
+                  children_.end());
   childIndex_.reserve(children_.size());
   for (uint32_t id : children_) childIndex_.emplace(entries_[id].name, id);
   return Status::Ok;

@@ -58,7 +58,7 @@ class CompoundFile {
 
   const DirEntry& Root() const { return entries_[0]; }
   // Children of the root storage, in enumeration order (shorter names first,
-  // then by upper-cased code units).
+  // then case-insensitively), each name once.
   const std::vector<uint32_t>& RootChildren() const { return children_; }
   const DirEntry& Entry(uint32_t id) const { return entries_[id]; }
   // Finds a root child by raw name; -1 if there is none.
@@ -95,7 +95,7 @@ class CompoundFile {
   std::unordered_map<std::u16string, uint32_t> childIndex_;
 };
 
-// Enumeration order of directory names: shorter first, then by upper-cased
+// Enumeration order of directory names: shorter first, then by lower-cased
 // code units.
 bool NameLess(std::u16string_view a, std::u16string_view b);
 

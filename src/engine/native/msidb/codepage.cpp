@@ -179,7 +179,10 @@ void AppendConverted(uint32_t codePage, const uint8_t* bytes, size_t count, std:
   size_t ascii = 0;
   while (ascii < count && bytes[ascii] < 0x80) ++ascii;
   if (ascii == count) {
-    out.append(bytes, bytes + count);
+    size_t base = out.size();
+    out.resize(base + count);
+    char16_t* dest = out.data() + base;
+    for (size_t i = 0; i < count; ++i) dest[i] = bytes[i];
     return;
   }
   if (codePage == 0) codePage = kAnsiCodePage;
