@@ -1,0 +1,115 @@
+// Destination path composition and the header-field conventions of the
+// platform the plug-in is built for.
+#include <gtest/gtest.h>
+
+#include "plugin/host_conventions.h"
+
+namespace {
+
+WString W(const char* ascii) {
+  WString out;
+  while (*ascii) out.push_back(static_cast<WCHAR>(*ascii++));
+  return out;
+}
+
+WString Compose(const WCHAR* path, const WCHAR* name, bool* fits = nullptr) {
+  WCHAR buffer[kDestinationUnits];
+  const bool ok = ComposeDestinationPath(buffer, path, name);
+  if (fits != nullptr) *fits = ok;
+  return ok ? WString(buffer) : WString();
+}
+
+#ifdef _WIN32
+const char kJoint[] = "\\";
+#else
+const char kJoint[] = "/";
+#endif
+
+TEST(Destination, JoinsPathAndName) {
+  const WString name = W("T\\a.bin");
+  EXPECT_EQ(W("C:\\out") + W(kJoint) + name,
+            Compose(W("C:\\out").c_str(), name.c_str()));
+  EXPECT_EQ(W("C:\\out\\T\\a.bin"),
+            Compose(W("C:\\out\\").c_str(), name.c_str()));
+  EXPECT_EQ(W("/tmp/out/T\\a.bin"),
+            Compose(W("/tmp/out/").c_str(), name.c_str()));
+  // URL-like folders take a forward slash; the backslash in the name stays.
+  EXPECT_EQ(W("ftp:x/T\\a.bin"), Compose(W("ftp:x").c_str(), name.c_str()));
+  EXPECT_EQ(W("HTTP:x/T\\a.bin"), Compose(W("HTTP:x").c_str(), name.c_str()));
+  EXPECT_EQ(W("https:x/T\\a.bin"),
+            Compose(W("https:x").c_str(), name.c_str()));
+  EXPECT_EQ(W("ftp:") + W(kJoint) + name,
+            Compose(W("ftp:").c_str(), name.c_str()));
+}
+
+TEST(Destination, MissingPartsStandAlone) {
+  const WString empty;
+  EXPECT_EQ(W("a.bin"), Compose(nullptr, W("a.bin").c_str()));
+  EXPECT_EQ(W("a.bin"), Compose(empty.c_str(), W("a.bin").c_str()));
+  EXPECT_EQ(W("C:\\x.bin"), Compose(W("C:\\x.bin").c_str(), nullptr));
+  EXPECT_EQ(W("C:\\x.bin"), Compose(W("C:\\x.bin").c_str(), empty.c_str()));
+  EXPECT_EQ(empty, Compose(nullptr, nullptr));
+}
+
+// A destination that does not fit is refused, never cut: two long names
+// sharing their first units must not land on one file.
+TEST(Destination, RefusesWhatDoesNotFit) {
+  const size_t limit = kDestinationUnits - 1;
+  const WString folder(limit - 6, WTEXT('d'));
+  bool fits = false;
+  EXPECT_EQ(folder + W(kJoint) + W("a.bin"),
+            Compose(folder.c_str(), W("a.bin").c_str(), &fits));
+  EXPECT_TRUE(fits);
+  Compose(folder.c_str(), W("ab.bin").c_str(), &fits);
+  EXPECT_FALSE(fits);
+  const WString whole(limit, WTEXT('p'));
+  EXPECT_EQ(whole, Compose(whole.c_str(), nullptr, &fits));
+  EXPECT_TRUE(fits);
+  const WString over(limit + 1, WTEXT('p'));
+  Compose(over.c_str(), nullptr, &fits);
+  EXPECT_FALSE(fits);
+  Compose(nullptr, over.c_str(), &fits);
+  EXPECT_FALSE(fits);
+}
+
+TEST(HostConventions, HeaderFieldsFollowThePlatform) {
+  const WString name = W("Binary\\setup.dll");
+  // 2001-09-09 01:46:40 UTC = Unix time 1000000000.
+  const uint64_t ticks = 116444736000000000ULL + 1000000000ULL * 10000000ULL;
+  const FILETIME time{static_cast<DWORD>(ticks),
+                      static_cast<DWORD>(ticks >> 32)};
+#ifdef _WIN32
+  EXPECT_EQ(name, HostEntryName(name));
+  EXPECT_EQ(0x20, HostFileAttributes());
+  EXPECT_EQ(static_cast<int>(PackDosDateTime(time)), HostFileTime(time));
+  EXPECT_EQ(kDestinationUnits, 260u);
+#else
+  EXPECT_EQ(W("Binary/setup.dll"), HostEntryName(name));
+  EXPECT_EQ(0100644, HostFileAttributes());
+  EXPECT_EQ(1000000000, HostFileTime(time));
+  EXPECT_EQ(-1, HostFileTime(FILETIME{static_cast<DWORD>(116444736000000000ULL - 1),
+                                      static_cast<DWORD>((116444736000000000ULL - 1) >> 32)}));
+  EXPECT_EQ(INT32_MAX, HostFileTime(FILETIME{0xFFFFFFFF, 0x7FFFFFFF}));
+  EXPECT_EQ(kDestinationUnits, 4096u);
+#endif
+}
+
+TEST(HostConventions, PackedDosTimeFields) {
+  auto pack = [](uint64_t unixSeconds) {
+    const uint64_t ticks = 116444736000000000ULL + unixSeconds * 10000000ULL;
+    return PackDosDateTime(
+        FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)});
+  };
+  // 2001-09-09 01:46:40 UTC; local time is at most a day away, and zone
+  // offsets are whole quarter hours, so the seconds survive.
+  const DWORD packed = pack(1000000000);
+  EXPECT_EQ(21u, packed >> 25);
+  EXPECT_EQ(9u, (packed >> 21) & 0xF);
+  EXPECT_GE((packed >> 16) & 0x1F, 8u);
+  EXPECT_LE((packed >> 16) & 0x1F, 10u);
+  EXPECT_EQ(20u, packed & 0x1F);
+  // 1970-01-02: the year field wraps to (1970 - 1980) mod 128.
+  EXPECT_EQ(118u, pack(86400) >> 25);
+}
+
+}  // namespace
