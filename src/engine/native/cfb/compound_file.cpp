@@ -111,17 +111,26 @@ void CompoundFile::ReadSectorBytes(uint64_t offset, uint8_t* dest, size_t count)
   if (have < count) std::memset(dest + have, 0, count - have);
 }
 
-Status CompoundFile::Chain(uint32_t start, uint64_t minBytes,
+Status CompoundFile::Chain(uint32_t start, uint64_t minBytes, bool whole,
                            std::vector<uint32_t>* out) const {
   out->clear();
+  // A stream needs only the sectors that hold its size; whatever the chain
+  // has beyond them is never looked at.
+  uint64_t needed = (minBytes + sectorSize_ - 1) >> sectorShift_;
   uint32_t sector = start;
-  while (sector != kEndOfChain) {
+  while (sector != kEndOfChain && (whole || out->size() < needed)) {
     if (sector >= sectorCount_ || sector >= fat_.size()) return Status::Corrupt;
     if (out->size() >= sectorCount_) return Status::Corrupt;  // a loop
     out->push_back(sector);
     sector = fat_[sector];
   }
-  if (static_cast<uint64_t>(out->size()) << sectorShift_ < minBytes) return Status::Corrupt;
+  if (out->size() < needed) return Status::Corrupt;
+  if (!whole) {
+    // Cut short, a looping chain shows as a sector used twice.
+    std::vector<uint32_t> sorted(*out);
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return Status::Corrupt;
+  }
   return Status::Ok;
 }
 
@@ -137,6 +146,9 @@ Status CompoundFile::MiniChain(uint32_t start, uint64_t minBytes,
     out->push_back(sector);
     sector = miniFat_[sector];
   }
+  std::vector<uint32_t> sorted(*out);
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return Status::Corrupt;
   return Status::Ok;
 }
 
@@ -197,7 +209,7 @@ Status CompoundFile::Parse() {
 
   // The directory.
   std::vector<uint32_t> chain;
-  if (Chain(Le32(h + 0x30), 128, &chain) != Status::Ok) return Status::Corrupt;
+  if (Chain(Le32(h + 0x30), 128, true, &chain) != Status::Ok) return Status::Corrupt;
   std::vector<uint8_t> dir;
   ReadChainBytes(chain, &dir);
   size_t entryCount = dir.size() / 128;
@@ -231,13 +243,13 @@ Status CompoundFile::Parse() {
   // The mini stream (the root's data) and the mini FAT.
   miniStreamSize_ = entries_[0].size;
   if (miniStreamSize_ != 0) {
-    if (Chain(entries_[0].start, miniStreamSize_, &miniStreamSectors_) != Status::Ok) {
+    if (Chain(entries_[0].start, miniStreamSize_, false, &miniStreamSectors_) != Status::Ok) {
       return Status::Corrupt;
     }
   }
   uint32_t miniFatStart = Le32(h + 0x3C);
   if (miniFatStart != kEndOfChain && miniFatStart != kFreeSect) {
-    if (Chain(miniFatStart, 0, &chain) != Status::Ok) return Status::Corrupt;
+    if (Chain(miniFatStart, 0, true, &chain) != Status::Ok) return Status::Corrupt;
     std::vector<uint8_t> raw;
     ReadChainBytes(chain, &raw);
     miniFat_.resize(raw.size() / 4);
@@ -315,7 +327,7 @@ Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
       remaining -= length;
     }
   } else {
-    if (Chain(d.start, size, &chain) != Status::Ok) return Status::Corrupt;
+    if (Chain(d.start, size, false, &chain) != Status::Ok) return Status::Corrupt;
     for (uint32_t sector : chain) {
       if (remaining == 0) break;
       uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, sectorSize_));

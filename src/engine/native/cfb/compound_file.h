@@ -77,7 +77,7 @@ class CompoundFile {
  private:
   CompoundFile() = default;
   Status Parse();
-  Status Chain(uint32_t start, uint64_t minBytes, std::vector<uint32_t>* out) const;
+  Status Chain(uint32_t start, uint64_t minBytes, bool whole, std::vector<uint32_t>* out) const;
   Status MiniChain(uint32_t start, uint64_t minBytes, std::vector<uint32_t>* out) const;
   void ReadSectorBytes(uint64_t offset, uint8_t* dest, size_t count) const;
   Status ReadChainBytes(const std::vector<uint32_t>& chain, std::vector<uint8_t>* out) const;
