@@ -52,6 +52,8 @@ bool NextListedEntry(MsiArchive* archive, ListedEntry& listed) {
   return true;
 }
 
+}  // namespace
+
 // WideCharToMultiByte into the ANSI code page, always NUL-terminated: a
 // name that does not fit is shortened to the longest run of whole
 // characters (a surrogate pair counts as one) that does.
@@ -90,6 +92,8 @@ void StoreAnsiName(char* field, int fieldBytes, const WString& name) {
   const int written = convert(units, field, fieldBytes - 1);
   field[written > 0 ? written : 0] = '\0';
 }
+
+namespace {
 
 // The fields both extended records share: 64-bit sizes, time, attributes.
 template <typename Record>
