@@ -41,9 +41,14 @@ enum class FieldType : uint8_t { Null, Integer, String, Stream };
 
 struct Field {
   FieldType type = FieldType::Null;
+  bool narrow = false;  // text is 7-bit bytes rather than UTF-16
   int32_t integer = 0;
-  uint32_t length = 0;  // string: UTF-16 units; stream: index into streams
-  const char16_t* text = nullptr;
+  uint32_t length = 0;  // string: units; stream: index into streams
+  const void* text = nullptr;
+
+  char16_t At(size_t i) const {
+    return narrow ? static_cast<const uint8_t*>(text)[i] : static_cast<const char16_t*>(text)[i];
+  }
 };
 
 struct StreamField {
@@ -157,11 +162,12 @@ void FillRow(RecordObject& rec, Database& db, const Table& table, uint32_t row) 
     uint32_t raw = table.Cell(row, c);
     if (raw == 0) continue;
     if (column.type & msidb::kTypeString) {
-      std::u16string_view text;
-      if (strings.Lookup(raw, &text) && !text.empty()) {
+      msidb::StringRef text;
+      if (strings.Lookup(raw, &text) && text.length != 0) {
         f.type = FieldType::String;
-        f.text = text.data();
-        f.length = static_cast<uint32_t>(text.size());
+        f.text = text.data;
+        f.narrow = text.narrow;
+        f.length = text.length;
       }
     } else if (column.bytes == 2) {
       f.type = FieldType::Integer;
@@ -187,18 +193,26 @@ size_t FormatInteger(int32_t value, char16_t* out) {
   return len;
 }
 
+void CopyUnits(LPWSTR dest, const char16_t* text, size_t count) {
+  if (count != 0) std::memcpy(dest, text, count * sizeof(char16_t));
+}
+void CopyUnits(LPWSTR dest, const uint8_t* text, size_t count) {
+  for (size_t i = 0; i < count; ++i) dest[i] = text[i];
+}
+
 // Copies text of the given length into a buffer of *count units with the
 // installer's length protocol; returns the result code.
-UINT CopyOut(const char16_t* text, size_t length, LPWSTR buffer, DWORD* count) {
+template <typename Unit>
+UINT CopyOut(const Unit* text, size_t length, LPWSTR buffer, DWORD* count) {
   UINT result = ERROR_SUCCESS;
   if (buffer != nullptr) {
     DWORD room = *count;
     if (room > length) {
-      if (length != 0) std::memcpy(buffer, text, length * sizeof(char16_t));
+      CopyUnits(buffer, text, length);
       buffer[length] = 0;
     } else {
       if (room > 0) {
-        if (room > 1) std::memcpy(buffer, text, (room - 1) * sizeof(char16_t));
+        CopyUnits(buffer, text, room - 1);
         buffer[room - 1] = 0;
       }
       result = ERROR_MORE_DATA;
@@ -359,7 +373,8 @@ UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* len
         return CopyOut(digits, n, buffer, length);
       }
       case FieldType::String:
-        return CopyOut(f.text, f.length, buffer, length);
+        if (f.narrow) return CopyOut(static_cast<const uint8_t*>(f.text), f.length, buffer, length);
+        return CopyOut(static_cast<const char16_t*>(f.text), f.length, buffer, length);
       case FieldType::Null:
         return CopyOut(u"", 0, buffer, length);
       case FieldType::Stream:
@@ -382,13 +397,13 @@ int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
     // A string converts when it is an optional '-' and decimal digits only.
     size_t i = 0;
     bool negative = false;
-    if (f.length > 0 && f.text[0] == u'-') {
+    if (f.length > 0 && f.At(0) == u'-') {
       negative = true;
       i = 1;
     }
     uint32_t value = 0;
     for (; i < f.length; ++i) {
-      char16_t c = f.text[i];
+      char16_t c = f.At(i);
       if (c < u'0' || c > u'9') return MSI_NULL_INTEGER;
       value = value * 10 + static_cast<uint32_t>(c - u'0');
     }

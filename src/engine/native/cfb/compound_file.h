@@ -73,6 +73,7 @@ class CompoundFile {
             size_t count) const;
 
   uint64_t FileSize() const { return bytes_->size(); }
+  const uint8_t* Bytes() const { return bytes_->data(); }
 
  private:
   CompoundFile() = default;

@@ -10,6 +10,7 @@ namespace msiarc::msidb {
 namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFF;
+constexpr uint32_t kNarrow = 0x80000000;
 constexpr char16_t kTablePrefix = 0x4840;
 
 constexpr uint8_t kClsidDatabase[16] = {0x84, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -114,7 +115,21 @@ std::u16string ColumnTypeText(uint32_t type) {
 // ---------------------------------------------------------------------------
 // String pool
 
-OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const std::vector<uint8_t>& data) {
+std::u16string StringRef::ToString() const {
+  std::u16string out(length, u'\0');
+  for (uint32_t i = 0; i < length; ++i) out[i] = At(i);
+  return out;
+}
+
+bool StringRef::Equals(std::u16string_view text) const {
+  if (text.size() != length) return false;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (At(i) != text[i]) return false;
+  }
+  return true;
+}
+
+OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const uint8_t* data, size_t dataSize) {
   auto word = [&pool](size_t index) {
     return static_cast<uint32_t>(pool[index * 2] | (pool[index * 2 + 1] << 8));
   };
@@ -128,8 +143,8 @@ OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const std::vector<
   if (!IsKnownCodePage(codePage_)) return OpenStatus::Corrupt;
   start_.assign(count == 0 ? 1 : count, kNone);
   length_.assign(start_.size(), 0);
+  data_ = data;
   text_.clear();
-  text_.reserve(data.size());
   uint64_t offset = 0;
   size_t slot = 1;
   size_t id = 1;
@@ -148,13 +163,22 @@ OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const std::vector<
     } else {
       slot += 1;
     }
-    if (offset + length > data.size()) break;
+    if (offset + length > dataSize || length >= kNarrow) break;
     // A stored string nobody refers to cannot be looked up.
     if (refs != 0) {
-      size_t before = text_.size();
-      AppendConverted(codePage_, data.data() + offset, length, text_);
-      start_[id] = static_cast<uint32_t>(before);
-      length_[id] = static_cast<uint32_t>(text_.size() - before);
+      const uint8_t* bytes = data + offset;
+      uint32_t ascii = 0;
+      while (ascii < length && bytes[ascii] < 0x80) ++ascii;
+      if (ascii == length) {
+        start_[id] = static_cast<uint32_t>(offset);
+        length_[id] = length | kNarrow;
+      } else {
+        size_t before = text_.size();
+        AppendConverted(codePage_, bytes, length, text_);
+        if (before > 0xFFFFFFF0u || text_.size() - before >= kNarrow) break;
+        start_[id] = static_cast<uint32_t>(before);
+        length_[id] = static_cast<uint32_t>(text_.size() - before);
+      }
     }
     offset += length;
     ++id;
@@ -162,16 +186,19 @@ OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const std::vector<
   return OpenStatus::Ok;
 }
 
-bool StringPool::Lookup(uint32_t id, std::u16string_view* out) const {
+bool StringPool::Lookup(uint32_t id, StringRef* out) const {
   if (id == 0 || id >= start_.size() || start_[id] == kNone) return false;
-  *out = std::u16string_view(text_.data() + start_[id], length_[id]);
+  out->narrow = (length_[id] & kNarrow) != 0;
+  out->length = length_[id] & ~kNarrow;
+  out->data = out->narrow ? static_cast<const void*>(data_ + start_[id])
+                          : static_cast<const void*>(text_.data() + start_[id]);
   return true;
 }
 
 uint32_t StringPool::Find(std::u16string_view text) const {
+  StringRef ref;
   for (uint32_t id = 1; id < start_.size(); ++id) {
-    if (start_[id] == kNone || length_[id] != text.size()) continue;
-    if (std::u16string_view(text_.data() + start_[id], length_[id]) == text) return id;
+    if (Lookup(id, &ref) && ref.Equals(text)) return id;
   }
   return 0;
 }
@@ -196,12 +223,22 @@ OpenStatus Database::Open(std::unique_ptr<cfb::FileBytes> bytes, std::shared_ptr
     int64_t dataId = db->file_->FindChild(EncodeStreamName(u"_StringData", true));
     if (poolId < 0 || dataId < 0) return OpenStatus::NotDatabase;
     std::vector<uint8_t> pool;
-    std::vector<uint8_t> data;
-    if (db->file_->ReadAll(static_cast<uint32_t>(poolId), &pool) != cfb::Status::Ok ||
-        db->file_->ReadAll(static_cast<uint32_t>(dataId), &data) != cfb::Status::Ok) {
-      return OpenStatus::Corrupt;
+    if (db->file_->ReadAll(static_cast<uint32_t>(poolId), &pool) != cfb::Status::Ok) return OpenStatus::Corrupt;
+    // The string bytes are read where they lie when the stream is in one
+    // piece inside the file, else copied once.
+    std::vector<cfb::Run> runs;
+    if (db->file_->Layout(static_cast<uint32_t>(dataId), &runs) != cfb::Status::Ok) return OpenStatus::Corrupt;
+    const uint8_t* data = nullptr;
+    size_t dataSize = static_cast<size_t>(db->file_->Entry(static_cast<uint32_t>(dataId)).size);
+    if (runs.size() == 1 && runs[0].zeros == 0) {
+      data = db->file_->Bytes() + runs[0].offset;
+    } else {
+      if (db->file_->ReadAll(static_cast<uint32_t>(dataId), &db->stringData_) != cfb::Status::Ok) {
+        return OpenStatus::Corrupt;
+      }
+      data = db->stringData_.data();
     }
-    OpenStatus loaded = db->strings_.Load(pool, data);
+    OpenStatus loaded = db->strings_.Load(pool, data, dataSize);
     if (loaded != OpenStatus::Ok) return loaded;
     *out = std::move(db);
     return OpenStatus::Ok;
@@ -243,8 +280,8 @@ TableStatus Database::LoadColumns(std::u16string_view name, std::vector<Column>*
     if (number < 1 || number > matching || filled[number - 1] != 0) continue;
     filled[number - 1] = 1;
     Column& column = (*columns)[number - 1];
-    std::u16string_view columnName;
-    if (strings_.Lookup(c.Cell(row, 2), &columnName)) column.name.assign(columnName);
+    StringRef columnName;
+    if (strings_.Lookup(c.Cell(row, 2), &columnName)) column.name = columnName.ToString();
     column.type = (c.Cell(row, 3) - 0x8000u) & 0xFFFF;
     ++placed;
   }
@@ -357,14 +394,10 @@ int64_t Database::CellStream(const Table& table, uint32_t row) {
     uint32_t raw = table.Cell(row, i);
     name.push_back(u'.');
     if (column.type & kTypeString) {
-      std::u16string_view text;
-      if (raw != 0) {
-        if (!strings_.Lookup(raw, &text)) return -1;
-        // The name ends at an embedded terminator, as a C string would.
-        size_t nul = text.find(u'\0');
-        if (nul != std::u16string_view::npos) text = text.substr(0, nul);
-      }
-      name.append(text);
+      StringRef text;
+      if (raw != 0 && !strings_.Lookup(raw, &text)) return -1;
+      // The name ends at an embedded terminator, as a C string would.
+      for (uint32_t k = 0; k < text.length && text.At(k) != 0; ++k) name.push_back(text.At(k));
     } else if (column.bytes == 2) {
       AppendDecimal(name, static_cast<int32_t>(raw) - 0x8000);
     } else {

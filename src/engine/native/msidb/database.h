@@ -38,14 +38,29 @@ std::u16string DecodeStreamName(std::u16string_view raw);
 // "s72", "S255", "L0", "i2", "V0", ...
 std::u16string ColumnTypeText(uint32_t type);
 
+// A pool string: 7-bit text (the same in every code page) read in place as
+// bytes, anything else converted to UTF-16 once.
+struct StringRef {
+  const void* data = nullptr;
+  uint32_t length = 0;
+  bool narrow = false;
+
+  char16_t At(size_t i) const {
+    return narrow ? static_cast<const uint8_t*>(data)[i] : static_cast<const char16_t*>(data)[i];
+  }
+  std::u16string ToString() const;
+  bool Equals(std::u16string_view text) const;
+};
+
 class StringPool {
  public:
-  // pool and data are the raw _StringPool and _StringData streams.
-  OpenStatus Load(const std::vector<uint8_t>& pool, const std::vector<uint8_t>& data);
+  // pool is the raw _StringPool stream; data the _StringData bytes, which
+  // must outlive the pool.
+  OpenStatus Load(const std::vector<uint8_t>& pool, const uint8_t* data, size_t dataSize);
   uint32_t CodePage() const { return codePage_; }
   uint32_t RefBytes() const { return longRefs_ ? 3 : 2; }
   // The string of an id; false for id 0, holes and ids out of range.
-  bool Lookup(uint32_t id, std::u16string_view* out) const;
+  bool Lookup(uint32_t id, StringRef* out) const;
   // The lowest id holding exactly this text, 0 if none.
   uint32_t Find(std::u16string_view text) const;
   size_t Count() const { return start_.size(); }
@@ -53,9 +68,10 @@ class StringPool {
  private:
   uint32_t codePage_ = 0;
   bool longRefs_ = false;
-  std::u16string text_;
-  std::vector<uint32_t> start_;   // per id; kNone for unresolvable ids
-  std::vector<uint32_t> length_;
+  const uint8_t* data_ = nullptr;
+  std::u16string text_;            // the converted strings
+  std::vector<uint32_t> start_;    // per id: offset in data_ or text_; kNone if unresolvable
+  std::vector<uint32_t> length_;   // per id: units, top bit set for strings read in place
 };
 
 enum class TableKind : uint8_t { Ordinary, Streams, Storages };
@@ -111,6 +127,7 @@ class Database {
   std::shared_ptr<Table> VirtualTable(TableKind kind, const char16_t* name);
 
   std::unique_ptr<cfb::CompoundFile> file_;
+  std::vector<uint8_t> stringData_;  // a copy, when the stream is not in one piece
   StringPool strings_;
   std::mutex lock_;
   std::map<std::u16string, std::shared_ptr<const Table>, std::less<>> tables_;
