@@ -339,3 +339,77 @@ TEST(Handles, ParallelReadersShareOneDatabase) {
 
 }  // namespace
 }  // namespace msiarc::testing
+
+namespace msiarc::testing {
+namespace {
+
+TEST(SummaryInformation, AbsentPropertiesAndShortBuffers) {
+  DbBuilder b;
+  Bytes s(0x30, 0);
+  Put16(s, 0, 0xFFFE);
+  const uint8_t fmtid[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                             0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+  std::memcpy(s.data() + 0x1C, fmtid, 16);
+  Put32(s, 0x2C, 0x30);
+  // Section: two properties, Author "Mike" and Codepage 1252.
+  Bytes section(8 + 16, 0);
+  Put32(section, 4, 2);
+  Put32(section, 8, 4);
+  Put32(section, 12, 24);
+  Put32(section, 16, 1);
+  Put32(section, 20, 40);
+  const uint8_t author[] = {30, 0, 0, 0, 5, 0, 0, 0, 'M', 'i', 'k', 'e', 0, 0, 0, 0};
+  section.insert(section.end(), author, author + sizeof author);
+  const uint8_t codepage[] = {2, 0, 0, 0, 0xE4, 0x04, 0, 0};
+  section.insert(section.end(), codepage, codepage + sizeof codepage);
+  Put32(section, 0, static_cast<uint32_t>(section.size()));
+  s.insert(s.end(), section.begin(), section.end());
+  b.file.Stream(u"\005SummaryInformation", s);
+  Db db(b.Build());
+  MSIHANDLE summary = 0;
+  ASSERT_EQ(MsiGetSummaryInformationW(db.handle, nullptr, 0, &summary), ERROR_SUCCESS);
+  UINT count = 0;
+  EXPECT_EQ(MsiSummaryInfoGetPropertyCount(summary, &count), ERROR_SUCCESS);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(MsiSummaryInfoGetPropertyCount(summary, nullptr), ERROR_SUCCESS);
+
+  UINT type = 99;
+  INT integer = 1234;
+  FILETIME time{7, 7};
+  WCHAR buf[16] = {u'x', 0};
+  DWORD n = 0x10;
+  EXPECT_EQ(MsiSummaryInfoGetPropertyW(summary, 3, &type, &integer, &time, buf, &n), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<UINT>(VT_EMPTY));
+  EXPECT_EQ(integer, 1234);
+  EXPECT_EQ(n, 0x10u);
+  EXPECT_EQ(buf[0], u'x');
+  EXPECT_EQ(MsiSummaryInfoGetPropertyW(summary, 20, &type, nullptr, nullptr, nullptr, nullptr), ERROR_UNKNOWN_PROPERTY);
+  EXPECT_EQ(type, static_cast<UINT>(VT_EMPTY));
+
+  n = 2;
+  EXPECT_EQ(MsiSummaryInfoGetPropertyW(summary, 4, &type, nullptr, nullptr, buf, &n), ERROR_MORE_DATA);
+  EXPECT_EQ(std::u16string(buf), u"M");
+  EXPECT_EQ(n, 4u);
+  n = 4;
+  EXPECT_EQ(MsiSummaryInfoGetPropertyW(summary, 4, &type, nullptr, nullptr, nullptr, &n), ERROR_MORE_DATA);
+  n = 5;
+  EXPECT_EQ(MsiSummaryInfoGetPropertyW(summary, 4, &type, nullptr, nullptr, buf, &n), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(buf), u"Mike");
+  EXPECT_EQ(type, static_cast<UINT>(VT_LPSTR));
+  EXPECT_EQ(MsiSummaryInfoGetPropertyW(summary, 1, &type, &integer, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<UINT>(VT_I2));
+  EXPECT_EQ(integer, 1252);
+  MsiCloseHandle(summary);
+
+  // Without the stream: an empty set. Without a database: an invalid handle.
+  Db bare(Sample());
+  ASSERT_EQ(MsiGetSummaryInformationW(bare.handle, nullptr, 0, &summary), ERROR_SUCCESS);
+  EXPECT_EQ(MsiSummaryInfoGetPropertyCount(summary, &count), ERROR_SUCCESS);
+  EXPECT_EQ(count, 0u);
+  MsiCloseHandle(summary);
+  EXPECT_EQ(MsiGetSummaryInformationW(0, nullptr, 0, &summary), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(MsiGetSummaryInformationW(bare.handle, nullptr, 0, nullptr), ERROR_INVALID_PARAMETER);
+}
+
+}  // namespace
+}  // namespace msiarc::testing

@@ -471,17 +471,17 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT, MSIHANDLE
     if (summary == nullptr) return ERROR_INVALID_PARAMETER;
     *summary = 0;
     std::shared_ptr<Database> db;
-    if (database != 0) {
-      auto d = Lookup<DatabaseObject>(database);
-      if (!d) return ERROR_INVALID_HANDLE;
-      db = d->db;
-    } else {
-      if (path == nullptr || path[0] == 0) return ERROR_INVALID_PARAMETER;
+    if (path != nullptr && path[0] != 0) {
+      // A path names a database of its own, opened read-only for this.
       std::unique_ptr<msiarc::cfb::FileBytes> file = msiarc::cfb::MapFile(PathToUtf8(path).c_str());
       if (!file) return ERROR_OPEN_FAILED;
       msiarc::msidb::OpenStatus status = Database::Open(std::move(file), &db);
       if (status == msiarc::msidb::OpenStatus::NoMemory) return kOutOfMemory;
       if (status != msiarc::msidb::OpenStatus::Ok) return ERROR_OPEN_FAILED;
+    } else {
+      auto d = Lookup<DatabaseObject>(database);
+      if (!d) return ERROR_INVALID_HANDLE;
+      db = d->db;
     }
     auto object = std::make_shared<SummaryObject>();
     object->info = msiarc::msidb::ParseSummary(db->SummaryBytes());
