@@ -99,15 +99,26 @@ inline std::string MeasureAndFill(FileEntry* entry) {
                      content.length);
 }
 
-// The record of the row whose first column equals key.
-inline MSIHANDLE FetchRow(MSIHANDLE db, const char* table, const char* column,
+// The record of the row whose column `column` (1-based field) holds key.
+inline MSIHANDLE FetchRow(MSIHANDLE db, const char* table, UINT field,
                           const char* key) {
-  const WString query = W("SELECT * FROM `") + W(table) + W("` WHERE `") +
-                        W(column) + W("` = '") + W(key) + W("'");
+  const WString query = W("SELECT * FROM `") + W(table) + W("`");
+  const WString wanted = W(key);
   MSIHANDLE view = 0;
   MSIHANDLE record = 0;
   if (MsiDatabaseOpenViewW(db, query.c_str(), &view) != 0) return 0;
-  if (MsiViewExecute(view, 0) == 0) MsiViewFetch(view, &record);
+  if (MsiViewExecute(view, 0) == 0) {
+    while (MsiViewFetch(view, &record) == 0) {
+      WCHAR text[256] = {};
+      DWORD length = 256;
+      if (MsiRecordGetStringW(record, field, text, &length) == 0 &&
+          WString(text) == wanted) {
+        break;
+      }
+      MsiCloseHandle(record);
+      record = 0;
+    }
+  }
   MsiViewClose(view);
   MsiCloseHandle(view);
   return record;
