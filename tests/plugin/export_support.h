@@ -1,0 +1,102 @@
+// Driving the exports as a host does: open, list, extract, close.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "plugin/exports.h"
+#include "plugin/module.h"
+#include "text/text.h"
+
+namespace plugin_test {
+
+namespace fs = std::filesystem;
+
+inline WString W(const std::string& ascii) {
+  return WString(ascii.begin(), ascii.end());
+}
+
+inline WString PathText(const fs::path& path) {
+#ifdef _WIN32
+  return path.wstring();
+#else
+  return path.u16string();
+#endif
+}
+
+// The entry name the way this platform's host sees it.
+inline WString HostName(const std::string& archiveName) {
+  WString name = W(archiveName);
+#ifndef _WIN32
+  for (WCHAR& c : name) {
+    if (c == WTEXT('\\')) c = WTEXT('/');
+  }
+#endif
+  return name;
+}
+
+class OpenedArchive {
+ public:
+  explicit OpenedArchive(const fs::path& file) {
+    WString name = PathText(file);
+    OpenArchiveDataW data{};
+    data.arcName = name.data();
+    data.openMode = 1;
+    handle_ = OpenArchiveW(&data);
+    openResult_ = data.openResult;
+  }
+  ~OpenedArchive() {
+    if (handle_ != nullptr) CloseArchive(handle_);
+  }
+  OpenedArchive(const OpenedArchive&) = delete;
+  OpenedArchive& operator=(const OpenedArchive&) = delete;
+  HANDLE get() const { return handle_; }
+  int openResult() const { return openResult_; }
+
+  // Lists up to and including the entry named (host form); false at the end.
+  bool ListUntil(const WString& name, HeaderDataExW* header) {
+    while (ReadHeaderExW(handle_, header) == 0) {
+      if (WString(header->fileName) == name) return true;
+    }
+    return false;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+  int openResult_ = 0;
+};
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    static int serial = 0;
+    path_ = fs::temp_directory_path() /
+            ("msiarc-plugin-" + std::to_string(serial++) + "-" +
+             std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFF));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+inline std::string FixtureFile(const char* name) {
+  return std::string(MSIARC_FIXTURE_DIR) + "/" + name;
+}
+
+class ModuleEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override { AttachModule(); }
+};
+
+}  // namespace plugin_test
