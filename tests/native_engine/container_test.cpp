@@ -187,8 +187,20 @@ TEST(CodePages, ConvertPerStringWithExplicitLength) {
   EXPECT_EQ(convert(1250, "\x8A\xB9"), u"\u0160\u0105");
   EXPECT_EQ(convert(65001, "\xF0\x9F\x98\x80"), u"\U0001F600");
   EXPECT_EQ(convert(65001, "a\xC3"), u"a\uFFFD");
+  EXPECT_EQ(convert(65001, "\xE0" "A"), u"\uFFFDA");  // the letter after a cut sequence survives
   EXPECT_EQ(convert(932, "\x82\xA0"), u"\u3042");
   EXPECT_EQ(convert(936, "\xC4\xE3"), u"\u4F60");
+  // Undefined single bytes map to private-use units, not to their own value.
+  EXPECT_EQ(convert(1253, "\xAA"), u"\uF8F9");
+  EXPECT_EQ(convert(932, "\xA0\xFD"), u"\uF8F0\uF8F1");
+  // A lead byte takes the next byte even when the pair means nothing; at the
+  // end of the string it stands alone.
+  EXPECT_EQ(convert(932, "\x82" "A" "B"), u"\u30FB" u"B");
+  EXPECT_EQ(convert(932, "A\x82"), u"A\u30FB");
+  EXPECT_EQ(convert(936, "\x81\x30"), u"?");
+  // User-defined areas map to private-use units.
+  EXPECT_EQ(convert(936, "\xAA\xA1"), u"\uE000");
+  EXPECT_EQ(convert(950, "\xFE\xFE"), u"\uE310");
   EXPECT_FALSE(msidb::IsKnownCodePage(12345));
 }
 

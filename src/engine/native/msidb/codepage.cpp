@@ -2,7 +2,10 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
+#include <utility>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +15,8 @@
 
 namespace msiarc::msidb {
 namespace {
+
+#include "engine/native/msidb/codepage_tables.inc"
 
 bool IsDoubleByte(uint32_t cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
 
@@ -27,6 +32,9 @@ using ByteTable = std::array<char16_t, 256>;
 // converter, byte by byte (so no composition across bytes happens). Bytes the
 // code page leaves undefined map to the control character of the same value.
 const ByteTable* SingleByteTable(uint32_t cp) {
+  for (const SingleByteCodePage& page : kSingleBytePages) {
+    if (page.codePage == cp) return reinterpret_cast<const ByteTable*>(&page.units);
+  }
   static std::mutex lock;
   static std::map<uint32_t, std::unique_ptr<ByteTable>> tables;
   std::lock_guard<std::mutex> guard(lock);
@@ -131,35 +139,89 @@ struct ThreadConverters {
   }
 };
 
+bool IsLeadByte(uint32_t cp, uint8_t b) {
+  if (cp == 932) return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+  return b >= 0x81 && b <= 0xFE;
+}
+
+// Bytes that stand alone and that the C library's tables leave out.
+bool SingleByteOverride(uint32_t cp, uint8_t b, char16_t* unit) {
+  struct Entry {
+    uint16_t cp;
+    uint8_t byte;
+    char16_t unit;
+  };
+  static constexpr Entry kEntries[] = {
+      {932, 0x80, 0x0080}, {932, 0xA0, 0xF8F0}, {932, 0xFD, 0xF8F1}, {932, 0xFE, 0xF8F2},
+      {932, 0xFF, 0xF8F3}, {936, 0xFF, 0xF8F5}, {949, 0x80, 0x0080}, {949, 0xFF, 0xF8F7},
+      {950, 0xFF, 0xF8F8}};
+  for (const Entry& e : kEntries) {
+    if (e.cp == cp && e.byte == b) {
+      *unit = e.unit;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool UserDefinedPair(uint32_t cp, uint8_t lead, uint8_t trail, char16_t* unit) {
+  // The runs are sorted by code page, then lead byte.
+  const DoubleByteRun* run = std::lower_bound(
+      std::begin(kDoubleByteRuns), std::end(kDoubleByteRuns), std::pair<uint32_t, uint8_t>(cp, lead),
+      [](const DoubleByteRun& r, const std::pair<uint32_t, uint8_t>& key) {
+        return r.codePage < key.first || (r.codePage == key.first && r.lead < key.second);
+      });
+  for (; run != std::end(kDoubleByteRuns) && run->codePage == cp && run->lead == lead; ++run) {
+    if (trail >= run->firstTrail && trail <= run->lastTrail) {
+      *unit = static_cast<char16_t>(run->firstUnit + (trail - run->firstTrail));
+      return true;
+    }
+  }
+  return false;
+}
+
+// Converts one character of 1 or 2 bytes; false if the C library cannot.
+bool ConvertOne(iconv_t cd, const uint8_t* p, size_t n, char16_t* unit) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char* inPtr = reinterpret_cast<char*>(const_cast<uint8_t*>(p));
+  size_t inLeft = n;
+  char outBytes[8];
+  char* outPtr = outBytes;
+  size_t outLeft = sizeof outBytes;
+  if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) return false;
+  if (inLeft != 0 || sizeof outBytes - outLeft != 2) return false;
+  *unit = static_cast<char16_t>(static_cast<uint8_t>(outBytes[0]) | (static_cast<uint8_t>(outBytes[1]) << 8));
+  return true;
+}
+
+// A lead byte always takes the byte after it; a pair with no character, or
+// a lead byte at the end, gives the code page's default character.
 void AppendDoubleByte(uint32_t cp, const uint8_t* p, size_t n, std::u16string& out) {
   thread_local ThreadConverters converters;
   iconv_t cd = converters.Get(cp);
+  bool usable = cd != reinterpret_cast<iconv_t>(-1);
   char16_t fallback = cp == 932 ? 0x30FB : u'?';
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    for (size_t i = 0; i < n; ++i) out.push_back(p[i] < 0x80 ? p[i] : fallback);
-    return;
+  size_t i = 0;
+  while (i < n) {
+    uint8_t b = p[i];
+    char16_t unit = fallback;
+    if (b < 0x80) {
+      unit = b;
+      i += 1;
+    } else if (SingleByteOverride(cp, b, &unit)) {
+      i += 1;
+    } else if (IsLeadByte(cp, b)) {
+      if (i + 1 < n && !UserDefinedPair(cp, b, p[i + 1], &unit) &&
+          (!usable || !ConvertOne(cd, p + i, 2, &unit))) {
+        unit = fallback;
+      }
+      i += i + 1 < n ? 2 : 1;
+    } else {
+      if (!usable || !ConvertOne(cd, p + i, 1, &unit)) unit = fallback;
+      i += 1;
+    }
+    out.push_back(unit);
   }
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  size_t base = out.size();
-  out.resize(base + n + 1);
-  char* inPtr = reinterpret_cast<char*>(const_cast<uint8_t*>(p));
-  size_t inLeft = n;
-  char* outPtr = reinterpret_cast<char*>(out.data() + base);
-  size_t outLeft = (n + 1) * 2;
-  while (inLeft != 0) {
-    size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    if (r != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG || outLeft < 2) break;
-    // An invalid or cut-short sequence: the default character, one byte on.
-    std::memcpy(outPtr, &fallback, 2);
-    outPtr += 2;
-    outLeft -= 2;
-    ++inPtr;
-    --inLeft;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  }
-  size_t produced = static_cast<size_t>(outPtr - reinterpret_cast<char*>(out.data() + base)) / 2;
-  out.resize(base + produced);
 }
 
 }  // namespace
