@@ -22,9 +22,14 @@
 
 #else  // Linux
 
+#include <cctype>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+// The C library's wide calls first, so that std:: names keep referring to
+// them alone; the 16-bit overloads below are global.
+#include <cwchar>
 
 #define WTEXT(s) u##s
 #define WINAPI
@@ -123,7 +128,9 @@ typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 // Code pages and conversion flags
 #define CP_ACP 0
 #define CP_UTF8 65001
+#define CP_OEMCP 1
 #define WC_COMPOSITECHECK 0x00000200
+#define WC_ERR_INVALID_CHARS 0x00000080
 #define MB_ERR_INVALID_CHARS 0x00000008
 
 // Heap

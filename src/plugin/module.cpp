@@ -2,16 +2,37 @@
 // callback slots, and the refusals of a read-only plug-in.
 #include "plugin/module.h"
 
+#include <cstring>
+
 #include "plugin/exports.h"
 
 HANDLE processHeap = nullptr;
 std::atomic<ProcessDataProc> processDataProc{nullptr};
 std::atomic<ProcessDataProcW> processDataProcW{nullptr};
-WCHAR defaultSettingsPath[260] = {};
+std::atomic<ChangeVolProc> changeVolProc{nullptr};
+std::atomic<ChangeVolProcW> changeVolProcW{nullptr};
 
 void AttachModule() { processHeap = GetProcessHeap(); }
 
 namespace {
+
+// The settings path and the flag that guards it: a host may offer its
+// settings on one thread while another reads them.
+WCHAR defaultSettingsPath[kSettingsPathUnits] = {};
+std::atomic_flag settingsBusy = ATOMIC_FLAG_INIT;
+
+class SettingsLock {
+ public:
+  SettingsLock() {
+    // Held only for a copy of 260 units: spinning is cheaper than a lock
+    // that would need setting up at attach.
+    while (settingsBusy.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  ~SettingsLock() { settingsBusy.clear(std::memory_order_release); }
+  SettingsLock(const SettingsLock&) = delete;
+  SettingsLock& operator=(const SettingsLock&) = delete;
+};
 
 // Packing and deleting share one body: the archive is read-only.
 int RefuseChange() { return kHostNotSupported; }
@@ -32,10 +53,14 @@ void WINAPI SetProcessDataProcW(HANDLE, ProcessDataProcW callback) {
   processDataProcW.store(callback);
 }
 
-// The change-volume callbacks are accepted and never called: an installer
+// The change-volume callbacks are kept and never called: an installer
 // database is never split over volumes.
-void WINAPI SetChangeVolProc(HANDLE, ChangeVolProc) {}
-void WINAPI SetChangeVolProcW(HANDLE, ChangeVolProcW) {}
+void WINAPI SetChangeVolProc(HANDLE, ChangeVolProc callback) {
+  changeVolProc.store(callback);
+}
+void WINAPI SetChangeVolProcW(HANDLE, ChangeVolProcW callback) {
+  changeVolProcW.store(callback);
+}
 
 int WINAPI PackFiles(char*, char*, char*, char*, int) { return RefuseChange(); }
 int WINAPI PackFilesW(WCHAR*, WCHAR*, WCHAR*, WCHAR*, int) {
@@ -47,11 +72,25 @@ int WINAPI DeleteFilesW(WCHAR*, WCHAR*) { return RefuseChange(); }
 void WINAPI ConfigurePacker(HWND, HINSTANCE) {}
 
 void WINAPI PackSetDefaultParams(PackDefaultParams* params) {
+  SettingsLock lock;
   defaultSettingsPath[0] = 0;
   if (params != nullptr && params->defaultIniName[0] != 0) {
-    MultiByteToWideChar(CP_ACP, 0, params->defaultIniName, -1,
-                        defaultSettingsPath, 260);
+    // A path that does not fit (or does not convert, or has no terminator
+    // inside the record) is not kept: a failed conversion leaves no
+    // terminator, so the slot is emptied again.
+    const char* name = params->defaultIniName;
+    const size_t bytes = strnlen(name, sizeof params->defaultIniName);
+    if (bytes == sizeof params->defaultIniName) return;
+    const int units =
+        MultiByteToWideChar(CP_ACP, 0, name, static_cast<int>(bytes) + 1,
+                            defaultSettingsPath, kSettingsPathUnits);
+    if (units <= 0) defaultSettingsPath[0] = 0;
   }
 }
 
 }  // extern "C"
+
+WString DefaultSettingsPath() {
+  SettingsLock lock;
+  return WString(defaultSettingsPath);
+}

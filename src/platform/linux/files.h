@@ -1,0 +1,17 @@
+// Helpers of the Linux file calls, shared with the time calls and tests.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "platform/win32.h"
+
+namespace msiarc::platform {
+
+// The UTF-8 path for a UTF-16 one, backslashes turned into slashes.
+std::string NativePath(LPCWSTR path);
+
+// A POSIX time as a FILETIME (100-nanosecond ticks since 1601-01-01 UTC).
+FILETIME ToFileTime(const struct timespec& when);
+
+}  // namespace msiarc::platform
