@@ -14,6 +14,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 src=$here/tests/fixtures
 out=${1:?usage: build-fixtures.sh OUTDIR}
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
 [ -d "$src" ] || exit 0
 
 stale() {  # stale TARGET SOURCE...: true when TARGET is missing or older
@@ -35,6 +36,8 @@ for dir in "$src"/*/; do
   shopt -s nullglob
   idts=("$dir"/*.idt)
   shopt -u nullglob
+  # A folder with no table sources (say, streams a tool exported) is no database.
+  [ ${#idts[@]} -gt 0 ] || continue
   args=()
   if [ -f "$dir/summary" ]; then
     mapfile -t summary < "$dir/summary"
