@@ -31,6 +31,9 @@ struct MsiArchive {
   // Beside `entries`: the case-folded name of every listed entry to the
   // earliest entry bearing it, so that name look-ups do not walk the list.
   std::unordered_map<WString, FileEntry*> entryIndex;
+  // Set when the index could not be kept up (no memory): look-ups then
+  // walk `entries` instead.
+  bool entryIndexPartial = false;
 };
 
 // The only way to use a handle: validates it, enters the lock, takes a

@@ -47,7 +47,12 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
 size_t FindExtension(const WCHAR* text);
 FileEntry* FindStreamAlias(MsiArchive* archive, TableInfo* table,
                            const WCHAR* key, WCHAR* aliasName);
-void NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key);
+// 0, or 8 when no memory can be had for the name.
+DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key);
+// Replaces every character of a path segment made only of full stops and
+// spaces (with at least one full stop) by an underscore, so that no name
+// can climb out of its folder.
+void MakeSafeName(WCHAR* text);
 
 void BuildCatalogue(MsiArchive* archive);
 DWORD PopulateEntries(MsiArchive* archive);

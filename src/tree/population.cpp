@@ -1,0 +1,106 @@
+// Catalogue population: the entries the host sees, built once on the first
+// listing call: the summary information, then each table as one CSV file
+// or as a folder with one file per row's stream cell.
+#include "tree/tree.h"
+
+namespace {
+
+void AddTableCsvEntry(MsiArchive* archive, TableInfo* table) {
+  FileEntry* entry = CreateEntry(table);
+  if (entry == nullptr) return;
+  entry->record = 0;
+  entry->kind = TableCsv;
+  if (AssignUniqueName(entry, archive, nullptr, table->name.c_str(),
+                       WTEXT(".csv")) != 0) {
+    ReleaseEntry(entry);
+    return;
+  }
+  AppendEntry(archive, entry);
+}
+
+void AddRowEntries(MsiArchive* archive, TableInfo* table) {
+  if (MsiViewExecute(table->view, 0) != 0) return;
+  MSIHANDLE record = 0;
+  while (MsiViewFetch(table->view, &record) == 0) {
+    FileEntry* entry = CreateEntry(table);
+    if (entry == nullptr) {
+      MsiCloseHandle(record);
+      continue;
+    }
+    if (InitRowEntry(entry, archive, record) == 0) {
+      AppendEntry(archive, entry);
+    } else {
+      MsiCloseHandle(record);
+      ReleaseEntry(entry);
+    }
+    record = 0;
+  }
+  MsiViewClose(table->view);
+}
+
+}  // namespace
+
+DWORD AddSummaryEntry(MsiArchive* archive, MSIHANDLE summary) {
+  FileEntry* entry = CreateEntry(nullptr);
+  if (entry == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+  entry->kind = SummaryInfo;
+  if (AssignUniqueName(entry, archive, nullptr, WTEXT("_SummaryInformation"),
+                       WTEXT(".csv")) != 0) {
+    ReleaseEntry(entry);  // the handle is not the entry's yet
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  entry->record = summary;
+  AppendEntry(archive, entry);
+  return 0;
+}
+
+DWORD InitRowEntry(FileEntry* entry, MsiArchive* archive, MSIHANDLE record) {
+  DWORD length = 0;
+  UINT field = static_cast<UINT>(entry->table->nameColumn) + 1;
+  if (MsiRecordGetStringW(record, field, nullptr, &length) != 0) {
+    return ERROR_NOT_SUPPORTED;
+  }
+  WString key;
+  if (!FetchRecordString(record, field - 1, key, length)) {
+    return ERROR_NOT_SUPPORTED;
+  }
+  if (NameStreamCell(entry, archive, key.c_str()) != 0) {
+    // No memory for the name: the row is left out like an unreadable one.
+    return ERROR_NOT_SUPPORTED;
+  }
+  entry->kind = StreamCell;
+  entry->record = record;
+  return 0;
+}
+
+DWORD PopulateEntries(MsiArchive* archive) {
+  MSIHANDLE summary = 0;
+  if (MsiGetSummaryInformationW(archive->database, nullptr, 0, &summary) == 0) {
+    UINT count = 0;
+    if (MsiSummaryInfoGetPropertyCount(summary, &count) != 0 ||
+        AddSummaryEntry(archive, summary) != 0) {
+      MsiCloseHandle(summary);
+    }
+  }
+  for (ListLink* node = archive->tables.next; node != &archive->tables;
+       node = node->next) {
+    TableInfo* table = ListOwner<TableInfo>(node);
+    if (table->streamColumn == -1 || table->nameColumn == -1) {
+      AddTableCsvEntry(archive, table);
+    } else {
+      AddRowEntries(archive, table);
+    }
+  }
+  return 0;
+}
+
+void BuildCatalogue(MsiArchive* archive) {
+  if (archive->tableNames.empty() && DiscoverTables(archive) != 0) return;
+  if (!archive->tableNames.empty() && ListEmpty(&archive->tables) &&
+      CreateTables(archive) != 0) {
+    return;
+  }
+  if (!ListEmpty(&archive->tables) && ListEmpty(&archive->entries)) {
+    PopulateEntries(archive);
+  }
+}
