@@ -30,6 +30,15 @@ TEST(Views, FetchToTheEndCloseAndExecuteAgain) {
     EXPECT_EQ(MsiViewClose(view.get()), 0u);
   }
   EXPECT_EQ(MsiViewFetch(view.get(), nullptr), static_cast<UINT>(ERROR_INVALID_PARAMETER));
+  // After the end, without a new execute, fetching starts again at row 1.
+  ASSERT_EQ(MsiViewExecute(view.get(), 0), 0u);
+  for (;;) {
+    Handle row;
+    if (MsiViewFetch(view.get(), row.out()) != 0) break;
+  }
+  Handle first;
+  ASSERT_EQ(MsiViewFetch(view.get(), first.out()), 0u);
+  EXPECT_EQ(Str(first.get(), 1), WTEXT("alphabet"));
 
   Handle empty;
   ASSERT_EQ(OpenView(db.get(), WTEXT("SELECT * FROM Empty"), empty), 0u);
@@ -189,6 +198,17 @@ TEST(SummaryInformation, PropertiesTypesAndBuffers) {
   EXPECT_EQ(small.rc, static_cast<UINT>(ERROR_MORE_DATA));
   EXPECT_EQ(small.length, 21u);
   EXPECT_EQ(small.text.substr(0, 7), WTEXT("Install"));
+  // No buffer: only the length, and whether it would have fitted.
+  UINT type = 0;
+  DWORD length = 5;
+  EXPECT_EQ(MsiSummaryInfoGetPropertyW(summary.get(), 2, &type, nullptr, nullptr, nullptr, &length),
+            static_cast<UINT>(ERROR_MORE_DATA));
+  EXPECT_EQ(length, 21u);
+  length = 50;
+  EXPECT_EQ(MsiSummaryInfoGetPropertyW(summary.get(), 2, &type, nullptr, nullptr, nullptr, &length),
+            0u);
+  EXPECT_EQ(length, 21u);
+  EXPECT_EQ(MsiSummaryInfoGetPropertyCount(summary.get(), nullptr), 0u);
 
   EXPECT_EQ(MsiSummaryInfoGetPropertyCount(0, &count), static_cast<UINT>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(MsiGetSummaryInformationW(db.get(), nullptr, 0, nullptr),
