@@ -12,16 +12,6 @@ constexpr size_t kMaxNameChars = kNameCapacity - 1;
 
 bool IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
 
-// Names are compared as _wcsicmp compares them: ASCII A-Z match a-z, every
-// other character must match exactly.
-WString FoldName(const WCHAR* name) {
-  WString folded(name);
-  for (WCHAR& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<WCHAR>(c - 'A' + 'a');
-  }
-  return folded;
-}
-
 bool SameText(const WCHAR* a, const WCHAR* b) {
   while (*a != 0 && *a == *b) {
     ++a;
@@ -104,12 +94,8 @@ LONG ReleaseEntry(FileEntry* entry) {
 
 FileEntry* FindEntry(MsiArchive* archive, const WCHAR* name) {
   if (!archive->entryIndexPartial) {
-    try {
-      auto found = archive->entryIndex.find(FoldName(name));
-      return found == archive->entryIndex.end() ? nullptr : found->second;
-    } catch (const std::bad_alloc&) {
-      // Fall back to walking the list.
-    }
+    auto found = archive->entryIndex.find(name);
+    return found == archive->entryIndex.end() ? nullptr : found->second;
   }
   for (ListLink* node = archive->entries.next; node != &archive->entries;
        node = node->next) {
@@ -125,7 +111,7 @@ void AppendEntry(MsiArchive* archive, FileEntry* entry) {
   if (archive->entryIndexPartial) return;
   try {
     // emplace keeps an existing mapping: the index names the earliest entry.
-    archive->entryIndex.emplace(FoldName(entry->name.c_str()), entry);
+    archive->entryIndex.emplace(entry->name, entry);
   } catch (const std::bad_alloc&) {
     archive->entryIndexPartial = true;
     archive->entryIndex.clear();

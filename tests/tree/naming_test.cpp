@@ -144,8 +144,11 @@ TEST_F(Naming, LongKeysAreCutAt259) {
   // The counter no longer fits behind the key: the key gives way to it.
   std::string second = AddCell(t, std::string(300, 'k'));
   EXPECT_EQ(second, "T\\" + std::string(253, 'k') + "_001");
-  for (int i = 0; i < 1200; ++i) AddCell(t, std::string(300, 'k'));
-  EXPECT_EQ(AddCell(t, std::string(300, 'k')), "T\\" + std::string(252, 'k') + "_1202");
+  AddCell(t, std::string(300, 'k'));
+  EXPECT_EQ(AddCell(t, std::string(300, 'k')), "T\\" + std::string(253, 'k') + "_003");
+  // A four-digit counter takes one more character from the key.
+  for (int i = 0; i < 1000; ++i) AddNamed("T", std::string(300, 'n'), "");
+  EXPECT_EQ(AddNamed("T", std::string(300, 'n'), ""), "T\\" + std::string(252, 'n') + "_1000");
   // Just short enough for the counter: exactly the usual form, extension cut.
   std::string key = std::string(253, 'm') + ".ext";
   EXPECT_EQ(AddCell(t, key), "T\\" + key.substr(0, 257));
