@@ -1,0 +1,14 @@
+# End-to-end checks over the corpus.
+if(NOT WIN32)
+  # The two builds give the same archive: listings and extracted trees.
+  # Needs the Windows build folder (-DMSIARC_WINDOWS_BUILD_DIR=<absolute path>)
+  # with msiarc.exe and msiarc.dll built.
+  if(MSIARC_WINDOWS_BUILD_DIR)
+    add_test(NAME e2e_builds_give_same_archive
+      COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e/compare-builds.sh
+              ${CMAKE_BINARY_DIR} ${MSIARC_WINDOWS_BUILD_DIR})
+    set_tests_properties(e2e_builds_give_same_archive PROPERTIES
+      TIMEOUT 3600
+      ENVIRONMENT "MSIARC_CORPUS_DIR=${MSIARC_CORPUS_DIR}")
+  endif()
+endif()
