@@ -359,6 +359,20 @@ void CompoundFile::Copy(const std::vector<Run>& runs, uint64_t position, uint8_t
   }
 }
 
+Status CompoundFile::StreamBytes(uint32_t id, std::vector<uint8_t>* storage, const uint8_t** out) const {
+  std::vector<Run> runs;
+  Status status = Layout(id, &runs);
+  if (status != Status::Ok) return status;
+  if (runs.size() == 1 && runs[0].zeros == 0) {
+    *out = bytes_->data() + runs[0].offset;
+    return Status::Ok;
+  }
+  storage->resize(static_cast<size_t>(entries_[id].size));
+  Copy(runs, 0, storage->data(), storage->size());
+  *out = storage->data();
+  return Status::Ok;
+}
+
 Status CompoundFile::ReadAll(uint32_t id, std::vector<uint8_t>* out) const {
   std::vector<Run> runs;
   Status status = Layout(id, &runs);

@@ -68,12 +68,14 @@ class CompoundFile {
   Status Layout(uint32_t id, std::vector<Run>* runs) const;
   // Reads a whole stream (bounded by the file size).
   Status ReadAll(uint32_t id, std::vector<uint8_t>* out) const;
+  // The bytes of a whole stream: where they lie in the file when the stream
+  // is in one piece there, else copied into storage.
+  Status StreamBytes(uint32_t id, std::vector<uint8_t>* storage, const uint8_t** out) const;
   // Copies bytes [position, position + count) of a laid-out stream.
   void Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
             size_t count) const;
 
   uint64_t FileSize() const { return bytes_->size(); }
-  const uint8_t* Bytes() const { return bytes_->data(); }
 
  private:
   CompoundFile() = default;

@@ -224,19 +224,10 @@ OpenStatus Database::Open(std::unique_ptr<cfb::FileBytes> bytes, std::shared_ptr
     if (poolId < 0 || dataId < 0) return OpenStatus::NotDatabase;
     std::vector<uint8_t> pool;
     if (db->file_->ReadAll(static_cast<uint32_t>(poolId), &pool) != cfb::Status::Ok) return OpenStatus::Corrupt;
-    // The string bytes are read where they lie when the stream is in one
-    // piece inside the file, else copied once.
-    std::vector<cfb::Run> runs;
-    if (db->file_->Layout(static_cast<uint32_t>(dataId), &runs) != cfb::Status::Ok) return OpenStatus::Corrupt;
     const uint8_t* data = nullptr;
     size_t dataSize = static_cast<size_t>(db->file_->Entry(static_cast<uint32_t>(dataId)).size);
-    if (runs.size() == 1 && runs[0].zeros == 0) {
-      data = db->file_->Bytes() + runs[0].offset;
-    } else {
-      if (db->file_->ReadAll(static_cast<uint32_t>(dataId), &db->stringData_) != cfb::Status::Ok) {
-        return OpenStatus::Corrupt;
-      }
-      data = db->stringData_.data();
+    if (db->file_->StreamBytes(static_cast<uint32_t>(dataId), &db->stringData_, &data) != cfb::Status::Ok) {
+      return OpenStatus::Corrupt;
     }
     OpenStatus loaded = db->strings_.Load(pool, data, dataSize);
     if (loaded != OpenStatus::Ok) return loaded;
@@ -304,7 +295,7 @@ TableStatus Database::LoadTable(std::u16string_view name, std::shared_ptr<Table>
     const cfb::DirEntry& entry = file_->Entry(static_cast<uint32_t>(streamId));
     if (entry.type == cfb::EntryType::Stream && entry.size != 0) {
       if (entry.size % rowSize != 0 || entry.size / rowSize > 0xFFFFFFFFu) return TableStatus::Corrupt;
-      if (file_->ReadAll(static_cast<uint32_t>(streamId), &table->data) != cfb::Status::Ok) {
+      if (file_->StreamBytes(static_cast<uint32_t>(streamId), &table->owned, &table->cells) != cfb::Status::Ok) {
         return TableStatus::Corrupt;
       }
       table->rowCount = static_cast<uint32_t>(entry.size / rowSize);

@@ -89,13 +89,14 @@ struct Table {
   std::vector<Column> columns;
   uint32_t rowCount = 0;
   bool hasBinary = false;
-  std::vector<uint8_t> data;           // column-major cells
+  const uint8_t* cells = nullptr;      // column-major cells: in the file, or in owned
+  std::vector<uint8_t> owned;
   std::vector<uint32_t> entries;       // virtual tables: directory entry per row
   std::vector<std::u16string> names;   // virtual tables: the Name of each row
 
   uint32_t Cell(uint32_t row, size_t column) const {
     const Column& c = columns[column];
-    const uint8_t* p = data.data() + c.blockOffset + static_cast<uint64_t>(row) * c.bytes;
+    const uint8_t* p = cells + c.blockOffset + static_cast<uint64_t>(row) * c.bytes;
     uint32_t v = p[0] | (static_cast<uint32_t>(p[1]) << 8);
     if (c.bytes >= 3) v |= static_cast<uint32_t>(p[2]) << 16;
     if (c.bytes == 4) v |= static_cast<uint32_t>(p[3]) << 24;
