@@ -28,5 +28,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fi
   ) 9>"$WINEPREFIX.lock"
 fi
-[ -n "$server" ] && "$server" -p60 >/dev/null 2>&1 || true
+# Start (or keep) the server and Wine's own background programs with their
+# output detached: they outlive this program, and a caller such as CTest
+# waits for everything that holds its output pipe.
+[ -n "$server" ] && "$server" -p60 </dev/null >/dev/null 2>&1 || true
+"$wine" cmd /c exit </dev/null >/dev/null 2>&1 || true
 exec "$wine" "$@"
