@@ -77,6 +77,16 @@ TEST(CompoundFile, RefusesLoopsAndWildLinks) {
   Put32(link, builder.directoryOffset + 0x4C, 1000);
   EXPECT_EQ(OpenBytes(link, &cf), Status::Corrupt);
 
+  // A bad name length in an entry the tree never reaches is ignored; in one
+  // it reaches, it fails the open.
+  Bytes stray = good;
+  stray[builder.directoryOffset + 3 * 128 + 0x42] = 2;
+  Put16(stray, builder.directoryOffset + 3 * 128 + 0x40, 65);
+  EXPECT_EQ(OpenBytes(stray, &cf), Status::Ok);
+  Bytes named = good;
+  Put16(named, builder.directoryOffset + 128 + 0x40, 65);
+  EXPECT_EQ(OpenBytes(named, &cf), Status::Corrupt);
+
   // More FAT sectors than the file has sectors.
   Bytes fat = good;
   Put32(fat, 0x2C, 100000);

@@ -215,6 +215,7 @@ Status CompoundFile::Parse() {
   size_t entryCount = dir.size() / 128;
   entries_.resize(entryCount);
   bool smallSectors = sectorSize_ < 4096;
+  std::vector<uint8_t> broken(entryCount, 0);
   for (size_t i = 0; i < entryCount; ++i) {
     const uint8_t* e = dir.data() + i * 128;
     DirEntry& d = entries_[i];
@@ -222,7 +223,12 @@ Status CompoundFile::Parse() {
     d.type = (type == 1 || type == 2 || type == 5) ? static_cast<EntryType>(type) : EntryType::Unused;
     if (d.type == EntryType::Unused) continue;
     uint16_t nameBytes = Le16(e + 0x40);
-    if (nameBytes > 64 || (nameBytes & 1) != 0) return Status::Corrupt;
+    if (nameBytes > 64 || (nameBytes & 1) != 0) {
+      // Damage in an entry matters only if the tree reaches it.
+      d.type = EntryType::Unused;
+      broken[i] = 1;
+      continue;
+    }
     size_t units = nameBytes >= 2 ? nameBytes / 2 - 1 : 0;
     d.name.reserve(units);
     for (size_t k = 0; k < units; ++k) {
@@ -264,7 +270,7 @@ Status CompoundFile::Parse() {
   while (!stack.empty()) {
     uint32_t id = stack.back();
     stack.pop_back();
-    if (id >= entryCount || seen[id] != 0) return Status::Corrupt;
+    if (id >= entryCount || seen[id] != 0 || broken[id] != 0) return Status::Corrupt;
     seen[id] = 1;
     const DirEntry& d = entries_[id];
     if (d.type == EntryType::Unused || d.type == EntryType::Root) continue;
