@@ -12,3 +12,18 @@ if(NOT WIN32)
       ENVIRONMENT "MSIARC_CORPUS_DIR=${MSIARC_CORPUS_DIR}")
   endif()
 endif()
+
+# The native build against an independent reader (msitools): table cells and
+# stream bytes.
+if(NOT WIN32)
+  find_program(MSIARC_MSIINFO msiinfo)
+  find_package(Python3 COMPONENTS Interpreter)
+  if(MSIARC_MSIINFO AND Python3_Interpreter_FOUND)
+    add_test(NAME e2e_archive_matches_msitools
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/e2e/check-msitools.py
+              ${CMAKE_BINARY_DIR})
+    set_tests_properties(e2e_archive_matches_msitools PROPERTIES
+      TIMEOUT 1800
+      ENVIRONMENT "MSIARC_CORPUS_DIR=${MSIARC_CORPUS_DIR}")
+  endif()
+endif()
