@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -12,38 +14,33 @@
 struct FileEntry;
 
 // Entry names compare as _wcsicmp compares them: ASCII A-Z match a-z, every
-// other character must match exactly. Transparent, so that a look-up by a
-// plain string needs no copy.
+// other character must match exactly.
+using EntryNameView = std::basic_string_view<WCHAR>;
+
 struct EntryNameHash {
-  using is_transparent = void;
-  size_t operator()(const WCHAR* name) const {
-    size_t hash = 14695981039346656037ULL;
-    for (; *name != 0; ++name) {
-      WCHAR c = *name;
-      if (c >= 'A' && c <= 'Z') c = static_cast<WCHAR>(c - 'A' + 'a');
-      hash = (hash ^ static_cast<size_t>(c)) * 1099511628211ULL;
+  size_t operator()(EntryNameView name) const {
+    // Names hold at most 259 characters; longer text is hashed by its start.
+    WCHAR folded[260];
+    size_t length = name.size() < 260 ? name.size() : 260;
+    for (size_t i = 0; i < length; ++i) {
+      WCHAR c = name[i];
+      folded[i] = c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c - 'A' + 'a') : c;
     }
-    return hash;
+    return std::hash<EntryNameView>()(EntryNameView(folded, length));
   }
-  size_t operator()(const WString& name) const { return (*this)(name.c_str()); }
 };
 
 struct EntryNameEqual {
-  using is_transparent = void;
-  bool operator()(const WCHAR* a, const WCHAR* b) const {
-    for (;; ++a, ++b) {
-      WCHAR x = *a, y = *b;
+  bool operator()(EntryNameView a, EntryNameView b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      WCHAR x = a[i], y = b[i];
       if (x >= 'A' && x <= 'Z') x = static_cast<WCHAR>(x - 'A' + 'a');
       if (y >= 'A' && y <= 'Z') y = static_cast<WCHAR>(y - 'A' + 'a');
       if (x != y) return false;
-      if (x == 0) return true;
     }
+    return true;
   }
-  bool operator()(const WString& a, const WString& b) const {
-    return (*this)(a.c_str(), b.c_str());
-  }
-  bool operator()(const WString& a, const WCHAR* b) const { return (*this)(a.c_str(), b); }
-  bool operator()(const WCHAR* a, const WString& b) const { return (*this)(a, b.c_str()); }
 };
 
 constexpr uint64_t kArchiveMagic = 0x434947414D49534DULL;  // "MSIMAGIC"
@@ -65,7 +62,9 @@ struct MsiArchive {
   volatile LONG refCount;
   // Beside `entries`: every listed name, compared without regard to case,
   // to the earliest entry bearing it, so that look-ups do not walk the list.
-  std::unordered_map<WString, FileEntry*, EntryNameHash, EntryNameEqual> entryIndex;
+  // The keys view the entries' own names, which never change once listed.
+  std::unordered_map<EntryNameView, FileEntry*, EntryNameHash, EntryNameEqual>
+      entryIndex;
   // Set when the index could not be kept up (no memory): look-ups then
   // walk `entries` instead.
   bool entryIndexPartial = false;

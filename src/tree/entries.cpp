@@ -94,7 +94,7 @@ LONG ReleaseEntry(FileEntry* entry) {
 
 FileEntry* FindEntry(MsiArchive* archive, const WCHAR* name) {
   if (!archive->entryIndexPartial) {
-    auto found = archive->entryIndex.find(name);
+    auto found = archive->entryIndex.find(EntryNameView(name, wcslen(name)));
     return found == archive->entryIndex.end() ? nullptr : found->second;
   }
   for (ListLink* node = archive->entries.next; node != &archive->entries;
@@ -111,7 +111,7 @@ void AppendEntry(MsiArchive* archive, FileEntry* entry) {
   if (archive->entryIndexPartial) return;
   try {
     // emplace keeps an existing mapping: the index names the earliest entry.
-    archive->entryIndex.emplace(entry->name, entry);
+    archive->entryIndex.emplace(EntryNameView(entry->name), entry);
   } catch (const std::bad_alloc&) {
     archive->entryIndexPartial = true;
     archive->entryIndex.clear();
