@@ -24,8 +24,8 @@ struct LiveArchives {
 };
 
 LiveArchives& Live() {
-  static LiveArchives* live = new LiveArchives;  // never destroyed: exports
-  return *live;                                  // may run during unload
+  static LiveArchives live;
+  return live;
 }
 
 bool IsLive(const MsiArchive* archive) {

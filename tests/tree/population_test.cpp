@@ -112,3 +112,69 @@ TEST(Population, SummaryEntryTakesTheHandle) {
 
 }  // namespace
 }  // namespace catalog_test
+
+namespace catalog_test {
+namespace {
+
+// The order and form the Parts give every catalogue: the summary entry,
+// then per table either its CSV file or its rows' cells in its folder.
+void ExpectPredictedShape(const Opened& opened, const std::string& label) {
+  std::vector<FileEntry*> entries = opened.Entries();
+  size_t next = 0;
+  if (next < entries.size() && entries[next]->kind == SummaryInfo) {
+    EXPECT_EQ(Narrow(entries[next]->name), "_SummaryInformation.csv") << label;
+    ++next;
+  }
+  for (TableInfo* table : opened.Tables()) {
+    std::string name = Narrow(table->name);
+    if (table->streamColumn == -1 || table->nameColumn == -1) {
+      ASSERT_LT(next, entries.size()) << label << ": " << name;
+      FileEntry* entry = entries[next++];
+      EXPECT_EQ(entry->kind, TableCsv) << label << ": " << name;
+      EXPECT_EQ(entry->table, table) << label << ": " << name;
+      std::string entryName = Narrow(entry->name);
+      EXPECT_TRUE(entryName == name + ".csv" || entryName.rfind(name + "_", 0) == 0)
+          << label << ": " << entryName;
+      continue;
+    }
+    for (; next < entries.size() && entries[next]->table == table; ++next) {
+      FileEntry* entry = entries[next];
+      EXPECT_EQ(entry->kind, StreamCell) << label;
+      EXPECT_NE(entry->record, 0u) << label;
+      std::string folder = (entry->target ? "_Streams" : name) + "\\";
+      EXPECT_EQ(Narrow(entry->name).rfind(folder, 0), 0u) << label << ": " << Narrow(entry->name);
+      if (entry->target != nullptr) {
+        EXPECT_EQ(table->isStreamsTable, 1) << label;
+      }
+    }
+  }
+  EXPECT_EQ(next, entries.size()) << label;
+}
+
+TEST(CorpusCatalogue, EveryDatabaseHasThePredictedShape) {
+  for (const auto& item : fs::directory_iterator(MSIARC_CORPUS_DIR)) {
+    if (!item.is_regular_file() || item.path().extension() == ".tsv") continue;
+    Opened opened(item.path());
+    ASSERT_NE(opened.archive(), nullptr) << item.path();
+    opened.Build();
+    ExpectPredictedShape(opened, item.path().filename().string());
+  }
+}
+
+TEST(CorpusCatalogue, ExampleDatabaseInFull) {
+  Opened opened(Corpus("psmsi__Example.msi"));
+  opened.Build();
+  // _Validation names _SummaryInformation too; no view opens for it, so it
+  // takes no name from the summary entry.
+  EXPECT_TRUE(HasTableName(opened.archive(), W("_SummaryInformation").c_str()));
+  EXPECT_EQ(opened.EntryNames(),
+            (Names{"_SummaryInformation.csv", "_Validation.csv", "AdminExecuteSequence.csv",
+                   "AdminUISequence.csv", "AdvtExecuteSequence.csv", "Component.csv",
+                   "Directory.csv", "Feature.csv", "FeatureComponents.csv", "File.csv",
+                   "InstallExecuteSequence.csv", "InstallUISequence.csv", "Media.csv",
+                   "Property.csv", "MsiFileHash.csv", "Registry.csv", "_Streams\\cab1.cab",
+                   "_Streams\\_SummaryInformation"}));
+}
+
+}  // namespace
+}  // namespace catalog_test
