@@ -78,7 +78,7 @@ double NameRows(size_t rows) {
   for (const WString& name : streamNames) AddCell(archive, streams, name);
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-  archive->entryIndex.clear();
+  archive->entryIndex.Clear();
   while (!ListEmpty(&archive->entries)) {
     ListLink* node = archive->entries.next;
     Unlink(node);

@@ -174,7 +174,7 @@ int WINAPI CloseArchive(HANDLE handle) {
     ReleaseEntry(archive->currentEntry);
     archive->currentEntry = nullptr;
   }
-  archive->entryIndex.clear();
+  archive->entryIndex.Clear();
   while (!ListEmpty(&archive->entries)) {
     ListLink* node = archive->entries.next;
     Unlink(node);

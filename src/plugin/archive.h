@@ -2,46 +2,15 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "engine/msi_api.h"
 #include "plugin/list.h"
+#include "tree/name_index.h"
 #include "text/text.h"
 
 struct FileEntry;
-
-// Entry names compare as _wcsicmp compares them: ASCII A-Z match a-z, every
-// other character must match exactly.
-using EntryNameView = std::basic_string_view<WCHAR>;
-
-struct EntryNameHash {
-  size_t operator()(EntryNameView name) const {
-    // Names hold at most 259 characters; longer text is hashed by its start.
-    WCHAR folded[260];
-    size_t length = name.size() < 260 ? name.size() : 260;
-    for (size_t i = 0; i < length; ++i) {
-      WCHAR c = name[i];
-      folded[i] = c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c - 'A' + 'a') : c;
-    }
-    return std::hash<EntryNameView>()(EntryNameView(folded, length));
-  }
-};
-
-struct EntryNameEqual {
-  bool operator()(EntryNameView a, EntryNameView b) const {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-      WCHAR x = a[i], y = b[i];
-      if (x >= 'A' && x <= 'Z') x = static_cast<WCHAR>(x - 'A' + 'a');
-      if (y >= 'A' && y <= 'Z') y = static_cast<WCHAR>(y - 'A' + 'a');
-      if (x != y) return false;
-    }
-    return true;
-  }
-};
 
 constexpr uint64_t kArchiveMagic = 0x434947414D49534DULL;  // "MSIMAGIC"
 
@@ -62,9 +31,7 @@ struct MsiArchive {
   volatile LONG refCount;
   // Beside `entries`: every listed name, compared without regard to case,
   // to the earliest entry bearing it, so that look-ups do not walk the list.
-  // The keys view the entries' own names, which never change once listed.
-  std::unordered_map<EntryNameView, FileEntry*, EntryNameHash, EntryNameEqual>
-      entryIndex;
+  EntryNameIndex entryIndex;
   // Set when the index could not be kept up (no memory): look-ups then
   // walk `entries` instead.
   bool entryIndexPartial = false;

@@ -94,8 +94,7 @@ LONG ReleaseEntry(FileEntry* entry) {
 
 FileEntry* FindEntry(MsiArchive* archive, const WCHAR* name) {
   if (!archive->entryIndexPartial) {
-    auto found = archive->entryIndex.find(EntryNameView(name, wcslen(name)));
-    return found == archive->entryIndex.end() ? nullptr : found->second;
+    return archive->entryIndex.Find(name);
   }
   for (ListLink* node = archive->entries.next; node != &archive->entries;
        node = node->next) {
@@ -110,11 +109,10 @@ void AppendEntry(MsiArchive* archive, FileEntry* entry) {
   TakeReference(&archive->entryCount);
   if (archive->entryIndexPartial) return;
   try {
-    // emplace keeps an existing mapping: the index names the earliest entry.
-    archive->entryIndex.emplace(EntryNameView(entry->name), entry);
+    archive->entryIndex.Insert(entry);
   } catch (const std::bad_alloc&) {
     archive->entryIndexPartial = true;
-    archive->entryIndex.clear();
+    archive->entryIndex.Clear();
   }
 }
 

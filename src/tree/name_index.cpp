@@ -1,0 +1,80 @@
+// Open-addressing index of entry names, compared without regard to ASCII case.
+#include "tree/name_index.h"
+
+#include "tree/tree.h"
+
+namespace {
+
+WCHAR Fold(WCHAR c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c - 'A' + 'a') : c;
+}
+
+uint64_t HashName(const WCHAR* name) {
+  uint64_t hash = 14695981039346656037ULL;
+  for (; *name != 0; ++name) {
+    hash = (hash ^ static_cast<uint64_t>(Fold(*name))) * 1099511628211ULL;
+  }
+  // Spread every bit into the low ones, which pick the slot.
+  hash ^= hash >> 30;
+  hash *= 0xBF58476D1CE4E5B9ULL;
+  hash ^= hash >> 27;
+  hash *= 0x94D049BB133111EBULL;
+  hash ^= hash >> 31;
+  return hash;
+}
+
+bool SameName(const WCHAR* a, const WCHAR* b) {
+  for (;; ++a, ++b) {
+    if (Fold(*a) != Fold(*b)) return false;
+    if (*a == 0) return true;
+  }
+}
+
+}  // namespace
+
+FileEntry* EntryNameIndex::Find(const WCHAR* name) const {
+  if (slots_.empty()) return nullptr;
+  const uint64_t hash = HashName(name);
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.entry == nullptr) return nullptr;
+    if (slot.hash == hash && SameName(slot.entry->name.c_str(), name)) {
+      return slot.entry;
+    }
+  }
+}
+
+void EntryNameIndex::Insert(FileEntry* entry) {
+  if ((count_ + 1) * 2 > slots_.size()) Grow();
+  const WCHAR* name = entry->name.c_str();
+  const uint64_t hash = HashName(name);
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
+    Slot& slot = slots_[i];
+    if (slot.entry == nullptr) {
+      slot = Slot{hash, entry};
+      ++count_;
+      return;
+    }
+    // The earliest entry keeps the name.
+    if (slot.hash == hash && SameName(slot.entry->name.c_str(), name)) return;
+  }
+}
+
+void EntryNameIndex::Grow() {
+  std::vector<Slot> grown(slots_.empty() ? 64 : slots_.size() * 2, Slot{0, nullptr});
+  const size_t mask = grown.size() - 1;
+  for (const Slot& slot : slots_) {
+    if (slot.entry == nullptr) continue;
+    size_t i = static_cast<size_t>(slot.hash) & mask;
+    while (grown[i].entry != nullptr) i = (i + 1) & mask;
+    grown[i] = slot;
+  }
+  slots_.swap(grown);
+}
+
+void EntryNameIndex::Clear() {
+  std::vector<Slot>().swap(slots_);
+  count_ = 0;
+}
