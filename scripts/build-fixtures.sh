@@ -10,6 +10,7 @@
 #   tests/fixtures/NAME.wxs       a wixl source, built into OUTDIR/NAME.msi
 # A database is rebuilt only when a source is newer than it.
 set -euo pipefail
+trap 'echo "build-fixtures.sh: failed (line $LINENO): $BASH_COMMAND" >&2; rm -f "${db:-}"' ERR
 here=$(cd "$(dirname "$0")/.." && pwd)
 src=$here/tests/fixtures
 out=${1:?usage: build-fixtures.sh OUTDIR}
