@@ -17,7 +17,8 @@ awk 'BEGIN {
   }
 }' > "$work/Rows.idt"
 mkdir -p "$work/Binary"
-seq 1 6000 | tr '\n' ' ' | head -c 20000 > "$work/pattern"
+seq 1 6000 | tr '\n' ' ' > "$work/numbers"
+head -c 20000 "$work/numbers" > "$work/pattern"
 awk 'BEGIN {
   printf "Name\tData\r\ns72\tv0\r\nBinary\tName\r\n"
   for (i = 1; i <= 2000; i++) printf "blob%04d\tblob%04d.bin\r\n", i, i
