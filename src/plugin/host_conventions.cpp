@@ -6,8 +6,8 @@
 
 namespace {
 
-constexpr int kArchiveAttribute = 0x20;     // FILE_ATTRIBUTE_ARCHIVE
-constexpr int kRegularFileMode = 0100644;   // S_IFREG | rw-r--r--
+[[maybe_unused]] constexpr int kArchiveAttribute = 0x20;    // FILE_ATTRIBUTE_ARCHIVE
+[[maybe_unused]] constexpr int kRegularFileMode = 0100644;  // S_IFREG | rw-r--r--
 constexpr uint64_t kTicksPerSecond = 10000000;
 constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 1601 to 1970
 
