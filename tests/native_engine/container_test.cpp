@@ -122,6 +122,41 @@ TEST(CompoundFile, FileCutShortInItsLastSectorReadsZeros) {
   EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &got), Status::Corrupt);
 }
 
+TEST(CompoundFile, SizesTheFileCannotHoldAreFlagged) {
+  CfbBuilder builder;
+  builder.Stream(u"big", Pattern(10000));
+  builder.Stream(u"small", Pattern(100));
+  Bytes file = builder.Build();
+  // Finds a directory entry by its name and rewrites its size field.
+  auto setSize = [&file](const std::u16string& name, uint32_t size) {
+    for (size_t at = 0; at + 128 <= file.size(); at += 128) {
+      bool match = file[at + 0x40] == 2 * (name.size() + 1);
+      for (size_t i = 0; match && i < name.size(); ++i) {
+        match = file[at + 2 * i] == name[i] && file[at + 2 * i + 1] == 0;
+      }
+      if (match) {
+        Put32(file, at + 0x78, size);
+        return true;
+      }
+    }
+    return false;
+  };
+  std::unique_ptr<CompoundFile> cf;
+  ASSERT_EQ(OpenBytes(file, &cf), Status::Ok);
+  auto big = static_cast<uint32_t>(cf->FindChild(u"big"));
+  auto small = static_cast<uint32_t>(cf->FindChild(u"small"));
+  EXPECT_TRUE(cf->SizeFits(big));
+  EXPECT_TRUE(cf->SizeFits(small));
+
+  // A few kilobytes of file claiming a gigabyte, and a mini stream claiming
+  // more than the mini stream holds.
+  ASSERT_TRUE(setSize(u"big", 0x40000000));
+  ASSERT_TRUE(setSize(u"small", 4000));
+  ASSERT_EQ(OpenBytes(file, &cf), Status::Ok);
+  EXPECT_FALSE(cf->SizeFits(big));
+  EXPECT_FALSE(cf->SizeFits(small));
+}
+
 TEST(StreamNames, EncodeAndDecodeKnownVectors) {
   struct Case {
     std::u16string name;

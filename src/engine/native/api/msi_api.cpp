@@ -132,6 +132,10 @@ void FillRow(RecordObject& rec, Database& db, const Table& table, uint32_t row) 
   rec.fields[0].type = FieldType::Integer;
   rec.fields[0].integer = 1;
   auto setStream = [&rec, &db](Field& f, uint32_t entry) {
+    // A stream whose recorded size the file cannot hold reads as null, like a
+    // stream that cannot be opened: nobody is told to set aside gigabytes for
+    // a few kilobytes of damaged file.
+    if (!db.File().SizeFits(entry)) return;
     f.type = FieldType::Stream;
     f.length = static_cast<uint32_t>(rec.streams.size());
     StreamField s;

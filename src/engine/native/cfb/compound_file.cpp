@@ -294,6 +294,13 @@ int64_t CompoundFile::FindChild(std::u16string_view rawName) const {
   return it == childIndex_.end() ? -1 : static_cast<int64_t>(it->second);
 }
 
+bool CompoundFile::SizeFits(uint32_t id) const {
+  if (id >= entries_.size()) return false;
+  uint64_t size = entries_[id].size;
+  if (size < kMiniCutoff) return size <= miniStreamSize_;
+  return size <= (sectorCount_ << sectorShift_);
+}
+
 Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
   runs->clear();
   if (id >= entries_.size() || entries_[id].type != EntryType::Stream) return Status::Corrupt;

@@ -64,6 +64,10 @@ class CompoundFile {
   // Finds a root child by raw name; -1 if there is none.
   int64_t FindChild(std::u16string_view rawName) const;
 
+  // Whether a stream's recorded size can be held by the file at all: a chain
+  // visits each sector once, so no stream outgrows the file (or, below the
+  // cutoff, the mini stream). A size that lies is never worth reading.
+  bool SizeFits(uint32_t id) const;
   // Resolves a stream entry into file runs covering exactly its size.
   Status Layout(uint32_t id, std::vector<Run>* runs) const;
   // Reads a whole stream (bounded by the file size).
