@@ -60,13 +60,18 @@ int ExtractCurrent(MsiArchive* archive, WCHAR* destPath, WCHAR* destName) {
   HANDLE file = CreateFileW(buffer, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return kHostCreateFailed;
-  int result = kHostNotSupported;
-  if (PrepareContent(entry) == ERROR_SUCCESS) {
-    result = WriteContent(file, buffer, GetContent(entry));
-  }
-  SetEndOfFile(file);
-  CloseHandle(file);
-  return result;
+  // Cut where writing stopped and closed on every way out, an exception
+  // from the host's callback or from a conversion included: an open handle
+  // would leak and keep the file locked against the host.
+  struct Close {
+    HANDLE file;
+    ~Close() {
+      SetEndOfFile(file);
+      CloseHandle(file);
+    }
+  } close{file};
+  if (PrepareContent(entry) != ERROR_SUCCESS) return kHostNotSupported;
+  return WriteContent(file, buffer, GetContent(entry));
 }
 
 }  // namespace

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,19 @@ inline WString HostName(const std::string& archiveName) {
 #endif
   return name;
 }
+
+// One record of each listing kind with every byte set to `fill`, so that a
+// test sees which bytes a call wrote.
+struct HeaderRecords {
+  HeaderData narrow;
+  HeaderDataEx ex;
+  HeaderDataExW wide;
+  explicit HeaderRecords(unsigned char fill) {
+    std::memset(&narrow, fill, sizeof narrow);
+    std::memset(&ex, fill, sizeof ex);
+    std::memset(&wide, fill, sizeof wide);
+  }
+};
 
 class OpenedArchive {
  public:
@@ -90,8 +106,19 @@ class TempFolder {
   fs::path path_;
 };
 
+// The whole file as bytes; empty when it cannot be read.
+inline std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
 inline std::string FixtureFile(const char* name) {
   return std::string(MSIARC_FIXTURE_DIR) + "/" + name;
+}
+
+inline std::string CorpusFile(const char* name) {
+  return std::string(MSIARC_CORPUS_DIR) + "/" + name;
 }
 
 class ModuleEnvironment : public ::testing::Environment {

@@ -40,12 +40,10 @@ TEST(Listing, RecordsFillOnlyTheirFields) {
   OpenedArchive narrow(FixtureFile("ren-csv.msi"));
   ASSERT_NE(nullptr, wide.get());
   for (;;) {
-    HeaderDataExW w;
-    HeaderDataEx e;
-    HeaderData n;
-    std::memset(&w, 0xA5, sizeof w);
-    std::memset(&e, 0xA5, sizeof e);
-    std::memset(&n, 0xA5, sizeof n);
+    HeaderRecords records(0xA5);
+    HeaderDataExW& w = records.wide;
+    HeaderDataEx& e = records.ex;
+    HeaderData& n = records.narrow;
     const int result = ReadHeaderExW(wide.get(), &w);
     ASSERT_EQ(result, ReadHeaderEx(ex.get(), &e));
     ASSERT_EQ(result, ReadHeader(narrow.get(), &n));

@@ -1,0 +1,253 @@
+// Host faults around extraction: a progress callback that stops (or throws,
+// or closes the archive) at every point, destinations that cannot be
+// created or filled, and handles that are not live archives. Each leaves
+// the archive usable and loses or leaks nothing.
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "export_support.h"
+#include "plugin/archive.h"
+
+#ifdef __linux__
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+using namespace plugin_test;
+
+namespace {
+
+int calls = 0;
+int stopAt = 0;  // the call that says stop (or throws); 0: never
+HANDLE closeFromCallback = nullptr;
+
+int WINAPI StopWide(WCHAR*, int) { return ++calls == stopAt ? 0 : 1; }
+int WINAPI StopNarrow(char*, int) { return ++calls == stopAt ? 0 : 1; }
+int WINAPI ThrowWide(WCHAR*, int) {
+  if (++calls == stopAt) throw std::runtime_error("host callback failed");
+  return 1;
+}
+int WINAPI CloseWide(WCHAR*, int) {
+  if (++calls == 1) CloseArchive(closeFromCallback);
+  return 1;
+}
+
+#ifdef __linux__
+// Open descriptors of this process: a handle left open shows here.
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++n;
+  }
+  return n;
+}
+#endif
+
+class HostFaults : public ::testing::Test {
+ protected:
+  TempFolder folder;
+  const fs::path out = folder.path() / "out";
+  WString outText = PathText(out);
+
+  void SetUp() override { Reset(); }
+  void TearDown() override { Reset(); }
+  static void Reset() {
+    calls = 0;
+    stopAt = 0;
+    SetProcessDataProcW(nullptr, nullptr);
+    SetProcessDataProc(nullptr, nullptr);
+  }
+  int ExtractTo(HANDLE archive, WString destination) {
+    return ProcessFileW(archive, 2, nullptr, destination.data());
+  }
+  // The archive still lists and extracts: the entry after the current one
+  // comes out whole.
+  void ExpectNextEntryExtracts(HANDLE archive) {
+    HeaderDataExW header{};
+    ASSERT_EQ(0, ReadHeaderExW(archive, &header));
+    const fs::path next = folder.path() / "next";
+    EXPECT_EQ(0, ExtractTo(archive, PathText(next)));
+    EXPECT_EQ(header.unpSize, ReadAll(next).size());
+  }
+};
+
+TEST_F(HostFaults, CallbackStopsAtEveryChunkAndKeepsWhatWasWritten) {
+  struct Case {
+    std::string database;
+    const char* entry;
+  };
+  // Ten whole chunks, a chunk and a part, a few bytes, nothing.
+  const Case cases[] = {{CorpusFile("wix3__SimpleBinary.msi"), "Binary\\Binary1"},
+                        {FixtureFile("types.msi"), "Binary\\big"},
+                        {FixtureFile("types.msi"), "Binary\\alphabet"},
+                        {FixtureFile("types.msi"), "Binary\\empty"}};
+  for (const Case& c : cases) {
+    for (const bool narrow : {false, true}) {
+      SCOPED_TRACE(std::string(c.entry) + (narrow ? " (ANSI callback)" : ""));
+      Reset();
+      if (narrow) {
+        SetProcessDataProc(nullptr, StopNarrow);
+      } else {
+        SetProcessDataProcW(nullptr, StopWide);
+      }
+      OpenedArchive archive(c.database);
+      HeaderDataExW header{};
+      ASSERT_TRUE(archive.ListUntil(HostName(c.entry), &header));
+      ASSERT_EQ(0, ExtractTo(archive.get(), outText));
+      const std::string whole = ReadAll(out);
+      const int total = calls;
+      ASSERT_EQ(header.unpSize, whole.size());
+      ASSERT_EQ(static_cast<int>((whole.size() + 4095) / 4096) + 1, total);
+
+      for (int k = 1; k <= total; ++k) {
+        calls = 0;
+        stopAt = k;
+        EXPECT_EQ(kHostNotSupported, ExtractTo(archive.get(), outText)) << k;
+        EXPECT_EQ(k, calls);
+        const size_t kept = std::min<size_t>(static_cast<size_t>(k - 1) * 4096, whole.size());
+        EXPECT_TRUE(ReadAll(out) == whole.substr(0, kept)) << "stopped at call " << k;
+      }
+      // Stopped extractions leave the entry intact for the next one.
+      stopAt = 0;
+      EXPECT_EQ(0, ExtractTo(archive.get(), outText));
+      EXPECT_TRUE(ReadAll(out) == whole);
+      ExpectNextEntryExtracts(archive.get());
+    }
+  }
+}
+
+// An exception thrown by the host's callback does not escape, and the
+// output file is closed: it can be written again straight away (Windows
+// refuses while the first handle is open) and no descriptor is left.
+TEST_F(HostFaults, ThrowingCallbackIsContainedAndTheFileClosed) {
+  OpenedArchive archive(FixtureFile("types.msi"));
+  HeaderDataExW header{};
+  ASSERT_TRUE(archive.ListUntil(HostName("Binary\\big"), &header));
+#ifdef __linux__
+  const size_t before = OpenDescriptors();
+#endif
+  SetProcessDataProcW(nullptr, ThrowWide);
+  for (stopAt = 1; stopAt <= 3; ++stopAt) {
+    calls = 0;
+    EXPECT_EQ(kHostNotSupported, ExtractTo(archive.get(), outText)) << stopAt;
+  }
+#ifdef __linux__
+  EXPECT_EQ(before, OpenDescriptors());
+#endif
+  stopAt = 0;
+  EXPECT_EQ(0, ExtractTo(archive.get(), outText));
+  EXPECT_EQ(5000u, ReadAll(out).size());
+  ExpectNextEntryExtracts(archive.get());
+}
+
+// A host that closes the archive from inside its own callback: the
+// extraction under way holds its references and finishes; the handle is
+// refused from then on.
+TEST_F(HostFaults, CallbackThatClosesTheArchive) {
+  OpenedArchive archive(FixtureFile("types.msi"));
+  HeaderDataExW header{};
+  ASSERT_TRUE(archive.ListUntil(HostName("Binary\\big"), &header));
+  closeFromCallback = archive.get();
+  SetProcessDataProcW(nullptr, CloseWide);
+  EXPECT_EQ(0, ExtractTo(archive.get(), outText));
+  EXPECT_EQ(5000u, ReadAll(out).size());
+  EXPECT_EQ(kHostNotSupported, ReadHeaderExW(archive.get(), &header));
+  EXPECT_EQ(kHostNotSupported, ExtractTo(archive.get(), outText));
+  EXPECT_EQ(kHostNotSupported, CloseArchive(archive.get()));
+}
+
+TEST_F(HostFaults, DestinationThatCannotBeCreated) {
+  OpenedArchive archive(FixtureFile("types.msi"));
+  HeaderDataExW header{};
+  ASSERT_TRUE(archive.ListUntil(HostName("Binary\\big"), &header));
+
+  // A folder that is a file: refused for every user, root included.
+  const fs::path plain = folder.path() / "plain";
+  { std::ofstream(plain) << "x"; }
+  EXPECT_EQ(kHostCreateFailed, ExtractTo(archive.get(), PathText(plain / "x")));
+  EXPECT_EQ("x", ReadAll(plain));
+#ifdef __linux__
+  EXPECT_EQ(kHostCreateFailed, ExtractTo(archive.get(), W("/proc/msiarc-cannot-be-here")));
+  if (geteuid() != 0) {
+    const fs::path locked = folder.path() / "locked";
+    fs::create_directory(locked);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_EQ(kHostCreateFailed, ExtractTo(archive.get(), PathText(locked / "x")));
+    fs::permissions(locked, fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_empty(locked));
+  }
+#endif
+  EXPECT_EQ(0, ExtractTo(archive.get(), outText));
+  EXPECT_EQ(5000u, ReadAll(out).size());
+  ExpectNextEntryExtracts(archive.get());
+}
+
+#ifdef __linux__
+// A full disk (/dev/full refuses every byte) and a file-size limit that
+// cuts a write short: 19, the bytes that fitted kept, nothing left open.
+TEST_F(HostFaults, FullDiskAndFileSizeLimitGiveWriteError) {
+  OpenedArchive archive(CorpusFile("wix3__SimpleBinary.msi"));
+  HeaderDataExW header{};
+  ASSERT_TRUE(archive.ListUntil(HostName("Binary\\Binary1"), &header));
+  const size_t before = OpenDescriptors();
+  ASSERT_EQ(0, ExtractTo(archive.get(), outText));
+  const std::string whole = ReadAll(out);
+
+  EXPECT_EQ(kHostWriteFailed, ExtractTo(archive.get(), W("/dev/full")));
+
+  rlimit saved{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &saved));
+  constexpr rlim_t kLimit = 6000;  // the second chunk fits only in part
+  ASSERT_GT(whole.size(), kLimit);
+  if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < kLimit) GTEST_SKIP();
+  const fs::path cut = folder.path() / "cut";
+  void (*savedSignal)(int) = signal(SIGXFSZ, SIG_IGN);
+  rlimit limited = saved;
+  limited.rlim_cur = kLimit;
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &limited));
+  const int result = ExtractTo(archive.get(), PathText(cut));
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, savedSignal);
+  EXPECT_EQ(kHostWriteFailed, result);
+  EXPECT_TRUE(ReadAll(cut) == whole.substr(0, kLimit));
+  EXPECT_EQ(before, OpenDescriptors());
+  ExpectNextEntryExtracts(archive.get());
+}
+#endif
+
+// Every export that takes a handle refuses one that is not a live archive
+// and touches nothing: not the record, not the disk.
+TEST_F(HostFaults, HandlesThatAreNotArchives) {
+  HANDLE closed = nullptr;
+  {
+    OpenedArchive archive(FixtureFile("types.msi"));
+    HeaderDataExW header{};
+    ASSERT_EQ(0, ReadHeaderExW(archive.get(), &header));
+    closed = archive.get();
+  }
+  uint64_t madeUp[1024] = {kArchiveMagic, kArchiveMagic};
+  const HANDLE handles[] = {nullptr, INVALID_HANDLE_VALUE, madeUp, closed};
+  SetProcessDataProcW(nullptr, StopWide);
+  for (HANDLE handle : handles) {
+    HeaderRecords records(0x5A);
+    const HeaderRecords untouched(0x5A);
+    EXPECT_EQ(kHostNotSupported, ReadHeader(handle, &records.narrow));
+    EXPECT_EQ(kHostNotSupported, ReadHeaderEx(handle, &records.ex));
+    EXPECT_EQ(kHostNotSupported, ReadHeaderExW(handle, &records.wide));
+    EXPECT_EQ(0, std::memcmp(&untouched.narrow, &records.narrow, sizeof records.narrow));
+    EXPECT_EQ(0, std::memcmp(&untouched.ex, &records.ex, sizeof records.ex));
+    EXPECT_EQ(0, std::memcmp(&untouched.wide, &records.wide, sizeof records.wide));
+    for (int operation = 0; operation <= 2; ++operation) {
+      std::string path = out.string();
+      EXPECT_EQ(kHostNotSupported, ProcessFile(handle, operation, nullptr, path.data()));
+      EXPECT_EQ(kHostNotSupported, ProcessFileW(handle, operation, nullptr, outText.data()));
+    }
+  }
+  EXPECT_EQ(0, calls);
+  EXPECT_FALSE(fs::exists(out));
+}
+
+}  // namespace
