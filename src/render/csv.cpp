@@ -23,6 +23,23 @@ int Utf8Length(const WCHAR* text, size_t length) {
                              nullptr);
 }
 
+// The decimal text of a value, as "%i" writes it, without the general
+// formatter (a table can have millions of integer cells); returns its length.
+size_t IntegerText(int value, WCHAR* out) {
+  WCHAR reversed[10];
+  size_t digits = 0;
+  unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value)
+                                     : static_cast<unsigned int>(value);
+  do {
+    reversed[digits++] = static_cast<WCHAR>(WTEXT('0') + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  size_t length = 0;
+  if (value < 0) out[length++] = WTEXT('-');
+  while (digits > 0) out[length++] = reversed[--digits];
+  return length;
+}
+
 }  // namespace
 
 size_t CsvRoom(const CsvCursor& cursor) {
@@ -120,12 +137,8 @@ DWORD RenderTableCsv(FileEntry* entry, DWORD* slot) {
           if (value == static_cast<int>(0x80000000u)) {
             WriteCsvField(cursor, kNullInteger, 6, j != 0);
           } else {
-            WCHAR number[32];
-            WCHAR* numberEnd = number;
-            FormatToBufferEx(number, 32, &numberEnd, nullptr, WTEXT("%i"),
-                             value);
-            WriteCsvField(cursor, number,
-                          static_cast<size_t>(numberEnd - number), j != 0);
+            WCHAR number[16];
+            WriteCsvField(cursor, number, IntegerText(value, number), j != 0);
           }
           break;
         }

@@ -112,6 +112,13 @@ TEST(PlatformCodePages, Utf16ToUtf8) {
   // Measuring, and too small a buffer.
   EXPECT_EQ(6, WideCharToMultiByte(CP_UTF8, 0, pair, -1, nullptr, 0, nullptr, nullptr));
   EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, pair, -1, out, 3, nullptr, nullptr));
+  // With the error flag a lone surrogate fails the conversion.
+  EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, -1, out,
+                                   16, nullptr, nullptr));
+  // One-byte and longer sequences mixed, no terminator.
+  const WCHAR mixed[] = {WTEXT('a'), 0xE9, WTEXT('b'), 0x20AC};
+  ASSERT_EQ(7, WideCharToMultiByte(CP_UTF8, 0, mixed, 4, out, 16, nullptr, nullptr));
+  EXPECT_EQ(std::string("a\xC3\xA9" "b\xE2\x82\xAC"), std::string(out, 7));
 }
 
 TEST(PlatformCodePages, AnsiCodePageRoundTripsAscii) {

@@ -74,9 +74,20 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source,
     // UTF-8 takes no default character and no flags but the error flag.
     if (defaultChar != nullptr || usedDefaultChar != nullptr) return 0;
     if ((flags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS)) != 0) return 0;
+    // Straight into the caller's buffer: this call converts every text
+    // cell the plug-in writes, twice (measured, then written).
     bool invalid = false;
-    converted = msiarc::utf::Utf16ToUtf8(source, units, &invalid);
-    if (invalid && (flags & WC_ERR_INVALID_CHARS)) return 0;
+    if (flags & WC_ERR_INVALID_CHARS) {
+      msiarc::utf::Utf16ToUtf8Into(source, units, nullptr, 0, &invalid);
+      if (invalid) return 0;
+    }
+    const size_t room = static_cast<size_t>(capacity);
+    const size_t length =
+        msiarc::utf::Utf16ToUtf8Into(source, units, out, room, nullptr);
+    if (length > 0x7FFFFFFF) return 0;
+    if (capacity == 0) return static_cast<int>(length);
+    // Windows fills what fits and then reports failure.
+    return length > room ? 0 : static_cast<int>(length);
   } else if (IsAnsi(codePage)) {
     bool used = false;
     const char fallback = defaultChar != nullptr ? defaultChar[0] : '?';

@@ -120,20 +120,35 @@ std::u16string Utf8ToUtf16(const char* text, size_t bytes, bool* invalid) {
   return out;
 }
 
-std::string Utf16ToUtf8(const char16_t* text, size_t units, bool* invalid) {
-  std::string out;
-  out.reserve(units);
+size_t Utf16ToUtf8Into(const char16_t* text, size_t units, char* out,
+                       size_t capacity, bool* invalid) {
+  size_t length = 0;
   bool anyInvalid = false;
   const char16_t* end = text + units;
   while (text < end) {
+    if (*text < 0x80) {  // one byte, nothing to decode: most text
+      if (length < capacity) out[length] = static_cast<char>(*text);
+      ++length;
+      ++text;
+      continue;
+    }
     char32_t cp;
     bool valid;
     text += DecodeUtf16(text, end, &cp, &valid);
     anyInvalid |= !valid;
     char bytes[4];
-    out.append(bytes, EncodeUtf8(cp, bytes));
+    const size_t n = EncodeUtf8(cp, bytes);
+    for (size_t i = 0; i < n; ++i, ++length) {
+      if (length < capacity) out[length] = bytes[i];
+    }
   }
   if (invalid != nullptr) *invalid = anyInvalid;
+  return length;
+}
+
+std::string Utf16ToUtf8(const char16_t* text, size_t units, bool* invalid) {
+  std::string out(Utf16ToUtf8Into(text, units, nullptr, 0, invalid), '\0');
+  Utf16ToUtf8Into(text, units, out.data(), out.size(), nullptr);
   return out;
 }
 

@@ -32,5 +32,10 @@ std::u16string Utf8ToUtf16(const char* text, size_t bytes,
                            bool* invalid = nullptr);
 std::string Utf16ToUtf8(const char16_t* text, size_t units,
                         bool* invalid = nullptr);
+// The same conversion into a buffer: writes the first `capacity` bytes of
+// the result (cut anywhere, even inside a sequence) and returns the length
+// of the whole result; out may be null when capacity is 0.
+size_t Utf16ToUtf8Into(const char16_t* text, size_t units, char* out,
+                       size_t capacity, bool* invalid = nullptr);
 
 }  // namespace msiarc::utf
