@@ -201,7 +201,7 @@ TEST(VirtualTables, StreamsListUsedStreamsFirstAndStoragesByName) {
 
 TEST(Tables, WideReferencesLongStringsAndNarrowIntegers) {
   DbBuilder b;
-  for (int i = 0; i < 70000; ++i) b.String("s" + std::to_string(i));
+  for (int i = 0; i < 70000; ++i) b.String(std::string("s").append(std::to_string(i)));
   std::string longText(70000, 'L');
   auto& t = b.Table("Wide", {{"Key", kKeyString}, {"Text", kString}, {"Tiny", 0x1501}, {"Num", kLong}});
   t.rows.push_back({b.String("s69999"), b.String(longText), Short(-3), Long(7)});

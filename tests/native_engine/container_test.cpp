@@ -1,6 +1,7 @@
 // The compound file and the database layer under damaged and unusual input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -270,9 +271,9 @@ Bytes SummaryStream(const std::vector<std::pair<uint32_t, Bytes>>& properties) {
 }
 
 Bytes Value(uint16_t type, std::vector<uint8_t> payload) {
-  Bytes v(4, 0);
+  Bytes v(4 + payload.size(), 0);
   Put16(v, 0, type);
-  v.insert(v.end(), payload.begin(), payload.end());
+  std::copy(payload.begin(), payload.end(), v.begin() + 4);
   return v;
 }
 
