@@ -47,8 +47,6 @@ on() { [[ $exceptions == *" $1 "* ]]; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/msiarc-e2e-compare.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-# The host tool itself keeps a few one-time allocations past dlclose.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0}
 wine() { timeout 600 "$here/scripts/wine-run.sh" "$@"; }
 
 failures=0 count=0 refused=0 excepted=0

@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "platform/linux/utf.h"
 
@@ -12,7 +13,7 @@ namespace msiarc::platform {
 
 namespace {
 
-UserLocale MakeUserLocale() {
+const UserLocale* MakeUserLocale() {
   locale_t locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
   if (locale == static_cast<locale_t>(0)) {
     locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -23,7 +24,7 @@ UserLocale MakeUserLocale() {
   // rather than failing on every non-ASCII name.
   const bool utf8 = codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0 ||
                     std::strcmp(codeset, "ANSI_X3.4-1968") == 0;
-  return UserLocale{locale, utf8};
+  return new UserLocale(locale, utf8);
 }
 
 // Runs the calls of one conversion with the user's locale as this thread's
@@ -42,8 +43,8 @@ class ThreadLocaleScope {
 }  // namespace
 
 const UserLocale& GetUserLocale() {
-  static const UserLocale user = MakeUserLocale();
-  return user;
+  static const std::unique_ptr<const UserLocale> user(MakeUserLocale());
+  return *user;
 }
 
 std::u16string UserCodesetToUtf16(const char* text, size_t bytes,

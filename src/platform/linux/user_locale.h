@@ -10,6 +10,11 @@
 namespace msiarc::platform {
 
 struct UserLocale {
+  UserLocale(locale_t l, bool u) : locale(l), utf8(u) {}
+  ~UserLocale() { freelocale(locale); }  // when the library is unloaded
+  UserLocale(const UserLocale&) = delete;
+  UserLocale& operator=(const UserLocale&) = delete;
+
   locale_t locale;  // never null: "C" when the environment names none
   bool utf8;        // the codeset is UTF-8 (or plain ASCII, treated as UTF-8)
 };

@@ -38,8 +38,10 @@ bool HandleTable::Close(uint32_t handle) {
 }
 
 HandleTable& Handles() {
-  static HandleTable* table = new HandleTable();  // lives as long as the process
-  return *table;
+  // Destroyed when the library is unloaded, so a host that loads and unloads
+  // the plug-in does not lose the table each time.
+  static HandleTable table;
+  return table;
 }
 
 }  // namespace msiarc::engine
