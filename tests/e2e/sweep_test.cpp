@@ -6,7 +6,10 @@
 //
 // The default run is a bounded, deterministic subset. MSIARC_SWEEP=full runs
 // every variant (scripts/e2e/sweep.sh); MSIARC_SWEEP_ONLY=<database name>
-// limits the run to one database.
+// limits the run to one database. For runs that must survive a crash of the
+// platform's own engine (Wine's msi.dll), MSIARC_SWEEP_DIR names the work
+// folder, MSIARC_SWEEP_PROGRESS a file that holds the figures so far and the
+// variant being run, and MSIARC_SWEEP_FROM the first variant to run.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -228,21 +231,33 @@ std::string Strays(const fs::path& root, const fs::path& input,
   return {};
 }
 
+const char* Setting(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != 0 ? value : nullptr;
+}
+
 class Sweep {
  public:
   Sweep() : watchdog_(std::chrono::seconds(LimitSeconds())) {
-    root_ = fs::temp_directory_path() /
-            ("msiarc-e2e-sweep-" + std::to_string(
+    if (const char* dir = Setting("MSIARC_SWEEP_DIR")) {
+      root_ = dir;
+    } else {
+      root_ = fs::temp_directory_path() /
+              ("msiarc-e2e-sweep-" + std::to_string(
 #ifdef _WIN32
-                                       GetCurrentProcessId()
+                                         GetCurrentProcessId()
 #else
-                                       getpid()
+                                         getpid()
 #endif
-                                           ));
-    fs::remove_all(root_);
+                                             ));
+    }
+    if (const char* progress = Setting("MSIARC_SWEEP_PROGRESS")) progress_ = progress;
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
     fs::create_directories(root_);
   }
   ~Sweep() {
+    WriteProgress(nullptr);
     std::error_code ignored;
     fs::remove_all(root_, ignored);
   }
@@ -264,6 +279,7 @@ class Sweep {
       out.write(reinterpret_cast<const char*>(bytes.data()),
                 static_cast<std::streamsize>(bytes.size()));
     }
+    WriteProgress(&label);
     ++tally.files;
     if (std::getenv("MSIARC_SWEEP_VERBOSE") != nullptr) {
       std::printf("%s\n", label.c_str());
@@ -284,8 +300,22 @@ class Sweep {
   }
 
   Tally tally;
+  size_t index = 0;  // the number of the variant about to run
 
  private:
+  // "tally FILES REFUSED OPENED ENTRIES EXTRACTED CODE:COUNT..." and, while
+  // an input runs, "current INDEX LABEL": what a crash leaves behind.
+  void WriteProgress(const std::string* current) {
+    if (progress_.empty()) return;
+    std::ofstream out(progress_, std::ios::trunc);
+    out << "tally " << tally.files << ' ' << tally.refused << ' ' << tally.opened
+        << ' ' << tally.entries << ' ' << tally.extracted;
+    for (const auto& [code, count] : tally.codes) out << ' ' << code << ':' << count;
+    out << '\n';
+    if (current != nullptr) out << "current " << index << ' ' << *current << '\n';
+  }
+
+  fs::path progress_;
   fs::path root_;
   Watchdog watchdog_;
 };
@@ -358,6 +388,9 @@ TEST(BadInput, DamagedVariantsOfEveryDatabaseDoNoHarm) {
   Sweep sweep;
   size_t variants = 0;
   size_t seen = 0;
+  const char* from = Setting("MSIARC_SWEEP_FROM");
+  const size_t first = from != nullptr ? std::strtoull(from, nullptr, 10) : 0;
+  [[maybe_unused]] size_t skipped = 0;
   for (size_t d = 0; d < databases.size(); ++d) {
     const std::string name = databases[d].filename().string();
     if (!Only().empty() && name != Only()) continue;
@@ -371,15 +404,32 @@ TEST(BadInput, DamagedVariantsOfEveryDatabaseDoNoHarm) {
       // Wine's own msi.dll crashes inside MsiOpenDatabaseW on some lying
       // sizes and truncations (msidump, which loads no plug-in, crashes
       // alike: a platform fault). Under wine the default run keeps to byte
-      // flips; MSIARC_SWEEP=full runs everything.
+      // flips; MSIARC_SWEEP=full runs everything but truncations past the
+      // first 4096 bytes and directory sibling loops, on which Wine's open
+      // crashes or never returns (msidump alike); the native build runs
+      // those.
       if (!Full() && all[i].label.find(" flip") == std::string::npos) continue;
+      if ((all[i].label.rfind("truncate ", 0) == 0 && all[i].bytes.size() > 4096) ||
+          all[i].label.rfind("sibling loop", 0) == 0) {
+        ++skipped;
+        continue;
+      }
 #endif
+      if (sweep.index < first) {
+        ++sweep.index;
+        continue;
+      }
       ++variants;
       const std::string label = name + ": " + all[i].label;
       EXPECT_EQ(sweep.Run(label, all[i].bytes), "") << label;
+      ++sweep.index;
     }
   }
   Report("damaged variants", sweep.tally, variants);
+#ifdef _WIN32
+  std::printf("%zu variants (long truncations, sibling loops) left to the native build\n",
+              skipped);
+#endif
 }
 
 }  // namespace
