@@ -5,7 +5,8 @@
 #   scripts/e2e/sweep.sh BUILD_DIR [DATABASE_NAME]
 # BUILD_DIR is a native build (ASan + UBSan + LeakSanitizer) or, for the
 # Windows build under wine, a Windows build folder. MSIARC_SWEEP_LIMIT sets
-# the per-file time limit in seconds (default 60).
+# the per-file time limit in seconds (default 60), MSIARC_SWEEP_STRIDE=N
+# runs every N-th variant only.
 #
 # Under wine, Wine's own msi.dll crashes on some damaged files. The sweep
 # then goes on after the variant that crashed, and the variant is run
