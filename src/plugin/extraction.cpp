@@ -150,14 +150,18 @@ int WINAPI ProcessFileW(HANDLE handle, int operation, WCHAR* destPath,
 int WINAPI ProcessFile(HANDLE handle, int operation, char* destPath,
                        char* destName) {
   try {
-    WideBuffer path;
-    WideBuffer name;
-    AnsiToWide(&path, destPath);
-    MultiByteToWideBuffer(&name, CP_UTF8, destName);
-    const int result = ProcessFileW(handle, operation, path.text, name.text);
-    FreeWideBuffer(&path);
-    FreeWideBuffer(&name);
-    return result;
+    // Both freed on every way out, a conversion that throws included.
+    struct Names {
+      WideBuffer path{};
+      WideBuffer name{};
+      ~Names() {
+        FreeWideBuffer(&path);
+        FreeWideBuffer(&name);
+      }
+    } names;
+    AnsiToWide(&names.path, destPath);
+    MultiByteToWideBuffer(&names.name, CP_UTF8, destName);
+    return ProcessFileW(handle, operation, names.path.text, names.name.text);
   } catch (const std::bad_alloc&) {
     return kHostNoMemory;
   } catch (...) {
