@@ -10,6 +10,7 @@
 #include "catalog/catalog.h"
 #include "plugin/exports.h"
 #include "plugin/module.h"
+#include "support/path_text.h"
 #include "tree/tree.h"
 
 namespace catalog_test {
@@ -33,14 +34,6 @@ inline std::string Narrow(const WString& text) {
   std::string out;
   for (WCHAR c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
   return out;
-}
-
-inline WString PathText(const fs::path& path) {
-#ifdef _WIN32
-  return path.wstring();
-#else
-  return path.u16string();
-#endif
 }
 
 inline fs::path Fixture(const std::string& name) {

@@ -13,7 +13,6 @@ namespace {
 
 using catalog_test::Corpus;
 using catalog_test::OpenPath;
-using plugin_test::PathText;
 using plugin_test::ReadAll;
 using plugin_test::TempFolder;
 namespace fs = std::filesystem;

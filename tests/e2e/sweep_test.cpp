@@ -35,6 +35,7 @@
 
 #include "damage.h"
 #include "plugin/host_abi.h"
+#include "support/path_text.h"
 
 namespace {
 
@@ -73,15 +74,6 @@ const Exports& Plugin() {
     return e;
   }();
   return exports;
-}
-
-WString PathText(const fs::path& path) {
-#ifdef _WIN32
-  const std::wstring w = path.wstring();
-  return WString(w.begin(), w.end());
-#else
-  return path.u16string();
-#endif
 }
 
 fs::path TextPath(const WCHAR* text) {

@@ -12,6 +12,7 @@
 
 #include "plugin/exports.h"
 #include "plugin/module.h"
+#include "support/path_text.h"
 #include "text/text.h"
 
 namespace plugin_test {
@@ -20,14 +21,6 @@ namespace fs = std::filesystem;
 
 inline WString W(const std::string& ascii) {
   return WString(ascii.begin(), ascii.end());
-}
-
-inline WString PathText(const fs::path& path) {
-#ifdef _WIN32
-  return path.wstring();
-#else
-  return path.u16string();
-#endif
 }
 
 // The entry name the way this platform's host sees it.
