@@ -77,13 +77,10 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source,
     // Straight into the caller's buffer: this call converts every text
     // cell the plug-in writes, twice (measured, then written).
     bool invalid = false;
-    if (flags & WC_ERR_INVALID_CHARS) {
-      msiarc::utf::Utf16ToUtf8Into(source, units, nullptr, 0, &invalid);
-      if (invalid) return 0;
-    }
     const size_t room = static_cast<size_t>(capacity);
     const size_t length =
-        msiarc::utf::Utf16ToUtf8Into(source, units, out, room, nullptr);
+        msiarc::utf::Utf16ToUtf8Into(source, units, out, room, &invalid);
+    if (invalid && (flags & WC_ERR_INVALID_CHARS)) return 0;
     if (length > 0x7FFFFFFF) return 0;
     if (capacity == 0) return static_cast<int>(length);
     // Windows fills what fits and then reports failure.

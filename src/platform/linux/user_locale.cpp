@@ -5,7 +5,6 @@
 
 #include <climits>
 #include <cstring>
-#include <memory>
 
 #include "platform/linux/utf.h"
 
@@ -13,7 +12,7 @@ namespace msiarc::platform {
 
 namespace {
 
-const UserLocale* MakeUserLocale() {
+UserLocale MakeUserLocale() {
   locale_t locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
   if (locale == static_cast<locale_t>(0)) {
     locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
@@ -24,7 +23,7 @@ const UserLocale* MakeUserLocale() {
   // rather than failing on every non-ASCII name.
   const bool utf8 = codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0 ||
                     std::strcmp(codeset, "ANSI_X3.4-1968") == 0;
-  return new UserLocale(locale, utf8);
+  return UserLocale(locale, utf8);
 }
 
 // Runs the calls of one conversion with the user's locale as this thread's
@@ -43,8 +42,8 @@ class ThreadLocaleScope {
 }  // namespace
 
 const UserLocale& GetUserLocale() {
-  static const std::unique_ptr<const UserLocale> user(MakeUserLocale());
-  return *user;
+  static const UserLocale user = MakeUserLocale();
+  return user;
 }
 
 std::u16string UserCodesetToUtf16(const char* text, size_t bytes,

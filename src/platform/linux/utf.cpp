@@ -147,8 +147,9 @@ size_t Utf16ToUtf8Into(const char16_t* text, size_t units, char* out,
 }
 
 std::string Utf16ToUtf8(const char16_t* text, size_t units, bool* invalid) {
-  std::string out(Utf16ToUtf8Into(text, units, nullptr, 0, invalid), '\0');
-  Utf16ToUtf8Into(text, units, out.data(), out.size(), nullptr);
+  // One pass: a unit never takes more than three bytes (a pair takes four).
+  std::string out(units * 3, '\0');
+  out.resize(Utf16ToUtf8Into(text, units, out.data(), out.size(), invalid));
   return out;
 }
 
