@@ -23,28 +23,35 @@ HRESULT FormatInto(WCHAR* destination, size_t capacity, size_t* count,
   return kFormatOk;
 }
 
+// Both entry points: the capacity check, the formatting, and where it ended.
+HRESULT FormatWithEnd(WCHAR* destination, size_t capacity, WCHAR** endOut,
+                      size_t* remainingOut, const WCHAR* format, va_list args) {
+  if (capacity == 0 || capacity > kMaxCapacity) return kFormatInvalidParameter;
+  size_t count;
+  const HRESULT result = FormatInto(destination, capacity, &count, format, args);
+  if (endOut != nullptr) *endOut = destination + count;
+  if (remainingOut != nullptr) *remainingOut = capacity - count;
+  return result;
+}
+
 }  // namespace
 
 HRESULT FormatToBuffer(WCHAR* destination, size_t capacity,
                        const WCHAR* format, ...) {
-  if (capacity == 0 || capacity > kMaxCapacity) return kFormatInvalidParameter;
   va_list args;
   va_start(args, format);
-  size_t count;
-  const HRESULT result = FormatInto(destination, capacity, &count, format, args);
+  const HRESULT result =
+      FormatWithEnd(destination, capacity, nullptr, nullptr, format, args);
   va_end(args);
   return result;
 }
 
 HRESULT FormatToBufferEx(WCHAR* destination, size_t capacity, WCHAR** endOut,
                          size_t* remainingOut, const WCHAR* format, ...) {
-  if (capacity == 0 || capacity > kMaxCapacity) return kFormatInvalidParameter;
   va_list args;
   va_start(args, format);
-  size_t count;
-  const HRESULT result = FormatInto(destination, capacity, &count, format, args);
+  const HRESULT result =
+      FormatWithEnd(destination, capacity, endOut, remainingOut, format, args);
   va_end(args);
-  if (endOut != nullptr) *endOut = destination + count;
-  if (remainingOut != nullptr) *remainingOut = capacity - count;
   return result;
 }
