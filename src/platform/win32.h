@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <pthread.h>
 // The C library's wide calls first, so that std:: names keep referring to
 // them alone; the 16-bit overloads below are global.
 #include <cwchar>
@@ -109,6 +110,7 @@ typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_OPEN_FAILED 110L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_FILE_TOO_LARGE 223L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
@@ -149,9 +151,10 @@ typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 #define DATE_SHORTDATE 0x00000001
 #define TIME_FORCE24HOURFORMAT 0x00000008
 
-// Critical sections: recursive, as on Windows.
+// Critical sections: recursive, as on Windows, and held inside the record,
+// so that setting one up needs no memory and cannot fail.
 struct CRITICAL_SECTION {
-  void* impl;  // owned by the platform layer
+  pthread_mutex_t mutex;
 };
 typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
 

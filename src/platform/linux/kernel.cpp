@@ -1,29 +1,29 @@
 // Critical sections, interlocked counters and the process heap.
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <new>
 
 #include "platform/win32.h"
 
 // A critical section is a recursive mutex, as on Windows: the owning thread
 // may enter again and must leave as many times.
 void InitializeCriticalSection(LPCRITICAL_SECTION cs) {
-  cs->impl = new (std::nothrow) std::recursive_mutex;
-  if (cs->impl == nullptr) std::abort();  // Windows raises here as well
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutex_init(&cs->mutex, &attributes);
+  pthread_mutexattr_destroy(&attributes);
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION cs) {
-  delete static_cast<std::recursive_mutex*>(cs->impl);
-  cs->impl = nullptr;
+  pthread_mutex_destroy(&cs->mutex);
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION cs) {
-  static_cast<std::recursive_mutex*>(cs->impl)->lock();
+  pthread_mutex_lock(&cs->mutex);
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION cs) {
-  static_cast<std::recursive_mutex*>(cs->impl)->unlock();
+  pthread_mutex_unlock(&cs->mutex);
 }
 
 LONG InterlockedIncrement(LONG volatile* value) {
