@@ -35,6 +35,9 @@ struct MsiArchive {
   // Set when the index could not be kept up (no memory): look-ups then
   // walk `entries` instead.
   bool entryIndexPartial = false;
+  // While the catalogue is built: the cells by the name of the stream each
+  // reads ("Icon.logo"), for the rows of _Streams to find theirs.
+  std::unordered_map<WString, FileEntry*> streamCells;
 };
 
 // The only way to use a handle: validates it, enters the lock, takes a

@@ -12,12 +12,21 @@ constexpr size_t kMaxNameChars = kNameCapacity - 1;
 
 bool IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
 
-bool SameText(const WCHAR* a, const WCHAR* b) {
-  while (*a != 0 && *a == *b) {
-    ++a;
-    ++b;
+// Characters no file name may hold on Windows: control characters and
+// < > : " | ? * (a colon would open a stream of another file).
+bool IsRefusedInNames(WCHAR c) {
+  switch (c) {
+    case '<':
+    case '>':
+    case ':':
+    case '"':
+    case '|':
+    case '?':
+    case '*':
+      return true;
+    default:
+      return c < 0x20;
   }
-  return *a == *b;
 }
 
 size_t DecimalDigits(unsigned value) {
@@ -34,19 +43,14 @@ size_t DecimalDigits(unsigned value) {
 void MakeSafeName(WCHAR* text) {
   WCHAR* segment = text;
   for (WCHAR* p = text;; ++p) {
-    if (*p != 0 && !IsSeparator(*p)) continue;
-    bool onlyDotsAndSpaces = true;
-    bool hasDot = false;
-    for (WCHAR* q = segment; q != p; ++q) {
-      if (*q == '.') {
-        hasDot = true;
-      } else if (*q != ' ') {
-        onlyDotsAndSpaces = false;
-        break;
-      }
+    if (*p != 0 && !IsSeparator(*p)) {
+      if (IsRefusedInNames(*p)) *p = '_';
+      continue;
     }
-    if (onlyDotsAndSpaces && hasDot) {
-      for (WCHAR* q = segment; q != p; ++q) *q = '_';
+    // Full stops and spaces that end a segment: Windows drops them, so that
+    // "a." would be "a" and ".." would climb out of the folder.
+    for (WCHAR* q = p; q != segment && (q[-1] == '.' || q[-1] == ' '); --q) {
+      q[-1] = '_';
     }
     if (*p == 0) break;
     segment = p + 1;
@@ -63,6 +67,7 @@ FileEntry* CreateEntry(TableInfo* table) {
   entry->content = Content{nullptr, 0};
   entry->kind = kEntryNone;
   entry->size = 0;
+  entry->sized = false;
   entry->refCount = 1;
   if (table != nullptr) TakeReference(&table->refCount);
   return entry;
@@ -170,59 +175,70 @@ size_t FindExtension(const WCHAR* text) {
   return end;
 }
 
-FileEntry* FindStreamAlias(MsiArchive* archive, TableInfo* table,
-                           const WCHAR* key, WCHAR* aliasName) {
-  const WCHAR* dot = wcschr(key, '.');
-  if (dot == nullptr) return nullptr;
-  WCHAR candidate[kNameCapacity];
-  FormatToBuffer(candidate, kNameCapacity, WTEXT("%s"), key);
-  size_t dotIndex = static_cast<size_t>(dot - key);
-  if (dotIndex >= wcslen(candidate)) return nullptr;
-  candidate[dotIndex] = '\\';
-  // The cell's own name was made safe; look it up in the same form.
-  MakeSafeName(candidate);
-  FileEntry* found = FindEntry(archive, candidate);
-  if (found == nullptr) return nullptr;
-  // Only the cell of exactly this name holds this stream: keys that differ
-  // only in case (dup, DUP) are different cells with different bytes.
-  if (!SameText(found->name.c_str(), candidate)) return nullptr;
-  FormatToBuffer(aliasName, kNameCapacity, WTEXT("%s\\%s"), table->name.c_str(),
-                 dot + 1);
-  MakeSafeName(aliasName);
-  return found;
+namespace {
+
+// The stream a cell reads is named by its table and its key: "Icon.logo" for
+// the row "logo" of Icon. That holds when the key is the table's first
+// column and the only one in the name; a table keyed otherwise (by two
+// columns, or named by a column that is not its key) gets no aliases, and
+// neither do the engine's own tables, whose rows are streams themselves.
+void RegisterStreamCell(MsiArchive* archive, FileEntry* entry, const WCHAR* key) {
+  const TableInfo* table = entry->table;
+  if (table->nameColumn != 0 || table->isStreamsTable ||
+      table->name == WTEXT("_Storages") ||
+      table->name.find(WCHAR('.')) != WString::npos) {
+    return;
+  }
+  try {
+    WString stream = table->name;
+    stream += WCHAR('.');
+    stream += key;
+    archive->streamCells.emplace(std::move(stream), entry);
+  } catch (const std::bad_alloc&) {
+    // The row of _Streams then shows the stream as an entry of its own.
+  }
+}
+
+}  // namespace
+
+FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream) {
+  try {
+    const auto found = archive->streamCells.find(WString(stream));
+    return found != archive->streamCells.end() ? found->second : nullptr;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key) {
-  if (entry->table->isStreamsTable) {
-    WCHAR aliasName[kNameCapacity];
-    FileEntry* target = FindStreamAlias(archive, entry->table, key, aliasName);
-    if (target != nullptr) {
-      try {
-        entry->name.assign(aliasName);
-      } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-      }
-      TakeReference(&target->refCount);
-      entry->target = target;
-      return 0;
-    }
-  }
+  TableInfo* table = entry->table;
+  FileEntry* target =
+      table->isStreamsTable ? FindStreamAlias(archive, key) : nullptr;
+  // An alias is named by what follows the table's name in its stream's.
+  const WCHAR* text = target != nullptr ? wcschr(key, '.') + 1 : key;
 
-  WCHAR text[kNameCapacity];
+  WCHAR base[kNameCapacity];
   size_t length = 0;
-  for (; key[length] != 0 && length < kMaxNameChars; ++length) {
-    text[length] = key[length] < 0x20 ? WCHAR('_') : key[length];
+  for (; text[length] != 0 && length < kMaxNameChars; ++length) {
+    base[length] = text[length];
   }
-  text[length] = 0;
-  MakeSafeName(text);
-
+  base[length] = 0;
+  MakeSafeName(base);
   WCHAR extension[kNameCapacity];
   extension[0] = 0;
-  size_t p = FindExtension(text);
+  const size_t p = FindExtension(base);
   if (p >= 1) {
-    FormatToBuffer(extension, kNameCapacity, WTEXT("%s"), text + p);
-    text[p] = 0;
+    FormatToBuffer(extension, kNameCapacity, WTEXT("%s"), base + p);
+    base[p] = 0;
   }
-  return AssignUniqueName(entry, archive, entry->table->name.c_str(), text,
-                          extension);
+  const DWORD result =
+      AssignUniqueName(entry, archive, table->name.c_str(), base, extension);
+  if (result != 0) return result;
+  if (target != nullptr) {
+    TakeReference(&target->refCount);
+    entry->target = target;
+  } else {
+    RegisterStreamCell(archive, entry, key);
+  }
+  return 0;
 }

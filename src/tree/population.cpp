@@ -91,6 +91,9 @@ DWORD PopulateEntries(MsiArchive* archive) {
       AddRowEntries(archive, table);
     }
   }
+  // Every row of _Streams has been named: the cells need not be found by
+  // their streams any more.
+  std::unordered_map<WString, FileEntry*>().swap(archive->streamCells);
   return 0;
 }
 

@@ -32,6 +32,9 @@ struct FileEntry {
   Content content;
   int32_t kind;        // EntryKind
   DWORD size;
+  // Set once `size` is known: measured, or known to be empty because the
+  // table cannot be shown as text. Until then extraction measures first.
+  bool sized;
   volatile LONG refCount;
 };
 
@@ -45,13 +48,15 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
                        const WCHAR* folder, const WCHAR* base,
                        const WCHAR* extension);
 size_t FindExtension(const WCHAR* text);
-FileEntry* FindStreamAlias(MsiArchive* archive, TableInfo* table,
-                           const WCHAR* key, WCHAR* aliasName);
-// 0, or 8 when no memory can be had for the name.
+// The cell whose own stream is `stream` ("Table.key"), or null.
+FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream);
+// Names a row's cell after its key, unique in its table's folder; a row of
+// _Streams that names a cell's own stream becomes that cell's alias. 0, or
+// 8 when no memory can be had for the name.
 DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key);
-// Replaces every character of a path segment made only of full stops and
-// spaces (with at least one full stop) by an underscore, so that no name
-// can climb out of its folder.
+// Makes a name one that Windows keeps as it is: control characters and
+// < > : " | ? * become underscores, and so do the full stops and spaces
+// that end a path segment (which also keeps ".." from climbing out).
 void MakeSafeName(WCHAR* text);
 
 void BuildCatalogue(MsiArchive* archive);

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -78,14 +82,23 @@ class OpenedArchive {
   int openResult_ = 0;
 };
 
-// A fresh folder under the system's temporary folder, removed afterwards.
+inline long ProcessId() {
+#ifdef _WIN32
+  return static_cast<long>(GetCurrentProcessId());
+#else
+  return static_cast<long>(getpid());
+#endif
+}
+
+// A fresh folder under the system's temporary folder, removed afterwards;
+// named by the process too, since test programs run side by side.
 class TempFolder {
  public:
   TempFolder() {
     static int serial = 0;
     path_ = fs::temp_directory_path() /
-            ("msiarc-plugin-" + std::to_string(serial++) + "-" +
-             std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFF));
+            ("msiarc-plugin-" + std::to_string(ProcessId()) + "-" +
+             std::to_string(serial++));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }

@@ -28,7 +28,7 @@ class Naming : public ::testing::Test {
     table->archive = nullptr;
     InitListNode(&table->link, table);
     table->streamColumn = -1;
-    table->nameColumn = -1;
+    table->nameColumn = 0;
     table->isStreamsTable = name == "_Streams";
     table->refCount = 1;
     tables_.push_back(table);
@@ -114,7 +114,7 @@ TEST_F(Naming, KeysSplitAtTheExtensionOfTheirLastSegment) {
   } cases[] = {
       {"a.b.c", "T\\a.b.c", "T\\a.b_001.c"},
       {".config", "T\\.config", "T\\.config_001"},
-      {"x.", "T\\x.", "T\\x_001."},
+      {"x.", "T\\x_", "T\\x__001"},
       {"sub\\x.y", "T\\sub\\x.y", "T\\sub\\x_001.y"},
       {"x.y\\z", "T\\x.y\\z", "T\\x.y\\z_001"},
       {"100%s%u", "T\\100%s%u", "T\\100%s%u_001"},
@@ -164,7 +164,7 @@ TEST_F(Naming, ClimbingSegmentsBecomeUnderscores) {
   EXPECT_EQ(AddCell(t, "..."), "Binary\\___");
   EXPECT_EQ(AddCell(t, ".."), "Binary\\__");
   EXPECT_EQ(AddCell(t, ".."), "Binary\\___001");
-  EXPECT_EQ(AddCell(t, "   "), "Binary\\   ");
+  EXPECT_EQ(AddCell(t, "   "), "Binary\\____001");
   EXPECT_EQ(AddCell(t, "..a\\.b"), "Binary\\..a\\.b");
   EXPECT_EQ(AddCell(t, "__"), "Binary\\___002");
   TableInfo* dots = MakeTable("..");
@@ -189,8 +189,9 @@ TEST_F(Naming, StreamsRowsAliasExistingCells) {
   FileEntry* alias = ListOwner<FileEntry>(archive_.entries.prev);
   EXPECT_EQ(alias->target, logo);
   EXPECT_EQ(logo->refCount, 2);
+  // Aliases are named uniquely like every other entry.
   EXPECT_EQ(AddCell(streams, "Icon.x"), "_Streams\\x");
-  EXPECT_EQ(AddCell(streams, "Art.x"), "_Streams\\x");
+  EXPECT_EQ(AddCell(streams, "Art.x"), "_Streams\\x_001");
   // Only the cell of exactly that name: ICON.LOGO is another stream.
   EXPECT_EQ(AddCell(streams, "ICON.LOGO"), "_Streams\\ICON.LOGO");
   EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->target, nullptr);
@@ -199,7 +200,7 @@ TEST_F(Naming, StreamsRowsAliasExistingCells) {
   EXPECT_EQ(AddCell(streams, "Icon.nosuch"), "_Streams\\Icon.nosuch");
   EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->target, nullptr);
   EXPECT_EQ(AddCell(streams, "plain"), "_Streams\\plain");
-  EXPECT_EQ(AddCell(streams, "Icon.logo"), "_Streams\\logo");
+  EXPECT_EQ(AddCell(streams, "Icon.logo"), "_Streams\\logo_001");
   EXPECT_EQ(logo->refCount, 3);
 
   // The earliest of equal names is found; an alias keeps its target alive.

@@ -16,14 +16,15 @@ TEST(Population, SummaryTablesAndCellsInListingOrder) {
   Names expected = {
       "_SummaryInformation.csv", "Property.csv",
       "Icon\\logo", "Icon\\dup", "Icon\\DUP_001", "Icon\\sub\\x.y",
-      "Icon\\__\\__\\evil.dll", "Icon\\a\\__\\b", "Icon\\.config", "Icon\\x.",
+      "Icon\\__\\__\\evil.dll", "Icon\\a\\__\\b", "Icon\\.config", "Icon\\x_",
       "Icon\\a.b.c", "Icon\\100%", "Icon\\____",
       "Mixed\\first", "Mixed\\second", "IntOnly.csv"};
   ASSERT_GE(names.size(), expected.size());
   EXPECT_EQ(Names(names.begin(), names.begin() + expected.size()), expected);
 
   // The _Streams rows follow, in the engine's order: aliases of the cells
-  // above under the key alone, every other stream under its own name.
+  // above under the key alone (made unique: Icon.DUP comes before Icon.dup),
+  // every other stream under its own name.
   std::map<std::string, std::string> streams;
   std::vector<FileEntry*> entries = opened.Entries();
   for (size_t i = expected.size(); i < entries.size(); ++i) {
@@ -36,13 +37,13 @@ TEST(Population, SummaryTablesAndCellsInListingOrder) {
   }
   std::map<std::string, std::string> expectedStreams = {
       {"_Streams\\logo", "Icon\\logo"},
-      {"_Streams\\dup", "Icon\\dup"},
-      {"_Streams\\Icon.DUP", ""},
+      {"_Streams\\dup_001", "Icon\\dup"},
+      {"_Streams\\DUP", "Icon\\DUP_001"},
       {"_Streams\\sub\\x.y", "Icon\\sub\\x.y"},
       {"_Streams\\__\\__\\evil.dll", "Icon\\__\\__\\evil.dll"},
       {"_Streams\\a\\__\\b", "Icon\\a\\__\\b"},
       {"_Streams\\.config", "Icon\\.config"},
-      {"_Streams\\x.", "Icon\\x."},
+      {"_Streams\\x_", "Icon\\x_"},
       {"_Streams\\a.b.c", "Icon\\a.b.c"},
       {"_Streams\\100%", "Icon\\100%"},
       {"_Streams\\____", "Icon\\____"},
