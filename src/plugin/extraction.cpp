@@ -1,6 +1,8 @@
 // Extraction: the ProcessFile family. The entry written is always the one
 // the listing handed out last; the two path arguments only say where.
+#include <algorithm>
 #include <new>
+#include <optional>
 
 #include "plugin/exports.h"
 #include "plugin/host_conventions.h"
@@ -18,8 +20,10 @@ size_t UnitLength(const WCHAR* text) {
   return n;
 }
 
-// Writes the whole content in 4096-byte chunks, reporting the running total
-// before each chunk and once at the end. 0, 19 (write error) or 24 (stopped).
+// Hands the whole content to `file` in 4096-byte chunks, reporting the
+// running total before each chunk and once at the end. Without a file (a
+// test) nothing is written, but the chunks and reports are the same.
+// 0, 19 (write error) or 24 (stopped).
 int WriteContent(HANDLE file, WCHAR* path, const Content& content) {
   DWORD total = 0;
   for (;;) {
@@ -32,8 +36,9 @@ int WriteContent(HANDLE file, WCHAR* path, const Content& content) {
       chunk = content.length - total;
       if (chunk == 0) return kHostSuccess;
     }
-    DWORD written = 0;
-    if (!WriteFile(file, content.data + total, chunk, &written, nullptr)) {
+    DWORD written = chunk;
+    if (file != nullptr &&
+        !WriteFile(file, content.data + total, chunk, &written, nullptr)) {
       return kHostWriteFailed;
     }
     // A write that makes no progress would spin for ever.
@@ -42,7 +47,35 @@ int WriteContent(HANDLE file, WCHAR* path, const Content& content) {
   }
 }
 
-int ExtractCurrent(MsiArchive* archive, WCHAR* destPath, WCHAR* destName) {
+// Cut where writing stopped and closed on every way out, an exception from
+// the host's callback or from a conversion included: an open handle would
+// leak and keep the file locked against the host.
+class OutputFile {
+ public:
+  explicit OutputFile(const WCHAR* path)
+      : file_(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          CREATE_ALWAYS, 0, nullptr)) {
+    if (file_ == INVALID_HANDLE_VALUE) file_ = nullptr;
+  }
+  ~OutputFile() {
+    if (file_ != nullptr) {
+      SetEndOfFile(file_);
+      CloseHandle(file_);
+    }
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  HANDLE get() const { return file_; }
+
+ private:
+  HANDLE file_;
+};
+
+// Extracts (operation 2) or tests (operation 1) the current entry: its
+// content is produced the same way for both, and content shorter than the
+// size listed for it is a failure, after the bytes there are were written.
+int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
+                   WCHAR* destName) {
   FileEntry* entry = archive->currentEntry;
   if (entry == nullptr) return kHostNotSupported;
   InterlockedIncrement(&entry->refCount);
@@ -54,24 +87,29 @@ int ExtractCurrent(MsiArchive* archive, WCHAR* destPath, WCHAR* destName) {
   WCHAR buffer[kDestinationUnits];
   // A destination that does not fit is refused: cutting it would write the
   // file under a name nobody asked for, or over another entry's file.
-  if (!ComposeDestinationPath(buffer, destPath, destName)) {
-    return kHostCreateFailed;
+  const bool composed = ComposeDestinationPath(buffer, destPath, destName);
+  std::optional<OutputFile> output;
+  if (operation == 2) {
+    if (!composed) return kHostCreateFailed;
+    output.emplace(buffer);
+    if (output->get() == nullptr) return kHostCreateFailed;
+  } else if (!composed || buffer[0] == 0) {
+    // A test reports progress under the entry's own name when the host
+    // names no destination.
+    const WString name = HostEntryName(entry->name);
+    const size_t n = name.size() < kDestinationUnits - 1 ? name.size()
+                                                         : kDestinationUnits - 1;
+    std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n), buffer);
+    buffer[n] = 0;
   }
-  HANDLE file = CreateFileW(buffer, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE || file == nullptr) return kHostCreateFailed;
-  // Cut where writing stopped and closed on every way out, an exception
-  // from the host's callback or from a conversion included: an open handle
-  // would leak and keep the file locked against the host.
-  struct Close {
-    HANDLE file;
-    ~Close() {
-      SetEndOfFile(file);
-      CloseHandle(file);
-    }
-  } close{file};
   if (PrepareContent(entry) != ERROR_SUCCESS) return kHostNotSupported;
-  return WriteContent(file, buffer, GetContent(entry));
+  const Content& content = GetContent(entry);
+  const int result =
+      WriteContent(output ? output->get() : nullptr, buffer, content);
+  if (result == kHostSuccess && content.length < GetContentSize(entry)) {
+    return kHostNotSupported;
+  }
+  return result;
 }
 
 }  // namespace
@@ -129,14 +167,13 @@ int WINAPI ProcessFileW(HANDLE handle, int operation, WCHAR* destPath,
     if (archive == nullptr) return kHostNotSupported;
     int result = kHostNotSupported;
     try {
-      if (operation == 0 || operation == 1) {
+      if (operation == 0) {
         result = kHostSuccess;
-      } else if (operation == 2) {
-        result = ExtractCurrent(archive, destPath, destName);
+      } else if (operation == 1 || operation == 2) {
+        result = ProduceCurrent(archive, operation, destPath, destName);
       }
-    } catch (const std::bad_alloc&) {
-      result = kHostNoMemory;
     } catch (...) {
+      // No memory, or a host callback that threw: the entry is not done.
       result = kHostNotSupported;
     }
     LeaveCriticalSection(&archive->lock);
@@ -162,8 +199,6 @@ int WINAPI ProcessFile(HANDLE handle, int operation, char* destPath,
     AnsiToWide(&names.path, destPath);
     MultiByteToWideBuffer(&names.name, CP_UTF8, destName);
     return ProcessFileW(handle, operation, names.path.text, names.name.text);
-  } catch (const std::bad_alloc&) {
-    return kHostNoMemory;
   } catch (...) {
     return kHostNotSupported;
   }

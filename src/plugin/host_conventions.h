@@ -40,6 +40,9 @@ DWORD PackDosDateTime(FILETIME time);
 // A name in the ANSI code page, NUL-terminated within fieldBytes: a name
 // that does not fit is cut after its last whole character that does.
 void StoreAnsiName(char* field, int fieldBytes, const WString& name);
+// The same into any code page.
+void StoreNameInCodePage(UINT codePage, char* field, int fieldBytes,
+                         const WString& name);
 
 // Extraction steps (extraction.cpp). The buffer holds kDestinationUnits.
 // False, with the buffer emptied, when path and name do not fit.

@@ -54,15 +54,25 @@ bool NextListedEntry(MsiArchive* archive, ListedEntry& listed) {
 
 }  // namespace
 
-// WideCharToMultiByte into the ANSI code page, always NUL-terminated: a
-// name that does not fit is shortened to the longest run of whole
-// characters (a surrogate pair counts as one) that does.
-void StoreAnsiName(char* field, int fieldBytes, const WString& name) {
+// WideCharToMultiByte into a code page, always NUL-terminated: a name that
+// does not fit is shortened to the longest run of whole characters (a
+// surrogate pair counts as one) that does.
+void StoreNameInCodePage(UINT codePage, char* field, int fieldBytes,
+                         const WString& name) {
+  // Windows refuses WC_COMPOSITECHECK for UTF-8, the ANSI code page of a
+  // system set to "use Unicode UTF-8": the conversion then goes without it.
+  DWORD flags = WC_COMPOSITECHECK;
   auto convert = [&](size_t units, char* out, int outBytes) {
     if (units == 0) return 0;
-    return WideCharToMultiByte(CP_ACP, WC_COMPOSITECHECK, name.c_str(),
-                               static_cast<int>(units), out, outBytes, nullptr,
-                               nullptr);
+    const int length = static_cast<int>(units);
+    int n = WideCharToMultiByte(codePage, flags, name.c_str(), length, out,
+                                outBytes, nullptr, nullptr);
+    if (n == 0 && flags != 0) {
+      flags = 0;
+      n = WideCharToMultiByte(codePage, 0, name.c_str(), length, out, outBytes,
+                              nullptr, nullptr);
+    }
+    return n;
   };
   auto fits = [&](size_t units) {
     const int bytes = convert(units, nullptr, 0);
@@ -93,6 +103,10 @@ void StoreAnsiName(char* field, int fieldBytes, const WString& name) {
   field[written > 0 ? written : 0] = '\0';
 }
 
+void StoreAnsiName(char* field, int fieldBytes, const WString& name) {
+  StoreNameInCodePage(CP_ACP, field, fieldBytes, name);
+}
+
 namespace {
 
 // The fields both extended records share: 64-bit sizes, time, attributes.
@@ -116,9 +130,8 @@ int ListOne(HANDLE handle, Record* header, Fill fill) {
     if (!NextListedEntry(archive, listed)) return kHostNotSupported;
     if (header != nullptr) fill(*header, listed);
     return kHostSuccess;
-  } catch (const std::bad_alloc&) {
-    return kHostNoMemory;
   } catch (...) {
+    // No memory for the name, say: the listing has only its own codes.
     return kHostNotSupported;
   }
 }
@@ -127,13 +140,22 @@ int ListOne(HANDLE handle, Record* header, Fill fill) {
 
 FileEntry* AdvanceCursor(MsiArchive* archive) {
   if (archive->nextEntry == nullptr) {
-    BuildCatalogue(archive);
+    // Built once, whatever the outcome: a build cut short by a failure
+    // lists what it made and is never run again over half its tables.
+    try {
+      BuildCatalogue(archive);
+    } catch (...) {
+    }
     archive->nextEntry = archive->entries.next;
   }
   if (archive->nextEntry == &archive->entries) return nullptr;
   FileEntry* entry = ListOwner<FileEntry>(archive->nextEntry);
   archive->nextEntry = archive->nextEntry->next;
-  MaterialiseContent(entry, nullptr);
+  try {
+    MaterialiseContent(entry, nullptr);
+  } catch (...) {
+    // Not measured: extraction measures it again.
+  }
   InterlockedIncrement(&entry->refCount);
   if (archive->currentEntry != nullptr) {
     ReleaseEntry(archive->currentEntry);

@@ -11,58 +11,75 @@ FileEntry* FinalTarget(FileEntry* entry) {
   return entry;
 }
 
-}  // namespace
+bool HoldsItsBytes(const FileEntry* target) {
+  return target->sized && target->content.length >= target->size;
+}
 
-DWORD MaterialiseContent(FileEntry* entry, DWORD* slot) {
-  FileEntry* target = FinalTarget(entry);
-  // A measurement of an entry whose block already holds its bytes takes the
-  // count from the block. Reading a stream again through the same record
-  // continues where the first read stopped and would report too little.
-  if (slot == nullptr && target->content.data != nullptr) {
-    target->size = target->content.length;
-    return ERROR_SUCCESS;
-  }
-
-  DWORD count = 0;
-  DWORD result = ERROR_SUCCESS;
+// Measures (no block) or fills (the target's block) by the target's kind;
+// the byte count goes to `count`.
+DWORD Render(FileEntry* target, DWORD* count) {
   switch (target->kind) {
     case SummaryInfo:
-      result = RenderSummaryCsv(target, &count);
-      break;
+      return RenderSummaryCsv(target, count);
     case TableCsv:
-      result = RenderTableCsv(target, &count);
-      break;
+      return RenderTableCsv(target, count);
     case StreamCell: {
       if (target->table == nullptr || target->table->streamColumn < 0) {
         return ERROR_NOT_SUPPORTED;
       }
       const UINT field = static_cast<UINT>(target->table->streamColumn + 1);
-      if (target->content.data != nullptr) {
-        count = target->size;
-        result = MsiRecordReadStream(target->record, field,
-                                     reinterpret_cast<char*>(target->content.data),
-                                     &count);
-        // Never trust a count beyond the block we handed over.
-        if (result == ERROR_SUCCESS && count > target->size) count = target->size;
-      } else {
-        count = MsiRecordDataSize(target->record, field);
+      if (target->content.data == nullptr) {
+        *count = MsiRecordDataSize(target->record, field);
+        return ERROR_SUCCESS;
       }
-      break;
+      *count = target->content.length;
+      const DWORD result = MsiRecordReadStream(
+          target->record, field, reinterpret_cast<char*>(target->content.data),
+          count);
+      // Never trust a count beyond the block we handed over.
+      if (result == ERROR_SUCCESS && *count > target->content.length) {
+        return ERROR_INVALID_DATA;
+      }
+      return result;
     }
     default:
       return ERROR_NOT_SUPPORTED;
   }
-  if (result != ERROR_SUCCESS) return result;
-  if (slot != nullptr) {
-    *slot = count;
-  } else {
-    target->size = count;
+}
+
+}  // namespace
+
+DWORD MaterialiseContent(FileEntry* entry, DWORD* slot) {
+  FileEntry* target = FinalTarget(entry);
+  if (slot != nullptr) return Render(target, slot);
+
+  // Measuring. A block that holds the whole content keeps its size (a
+  // stream read again through the same record would continue where the
+  // first read stopped); a block cut short is dropped and measured anew.
+  if (target->content.data != nullptr) {
+    if (HoldsItsBytes(target)) return ERROR_SUCCESS;
+    FreeContent(&target->content);
   }
-  return ERROR_SUCCESS;
+  DWORD count = 0;
+  const DWORD result = Render(target, &count);
+  if (result == ERROR_SUCCESS) {
+    target->size = count;
+    target->sized = true;
+  } else if (result == ERROR_NOT_SUPPORTED) {
+    // A table that cannot be shown as text is an empty file by design.
+    target->sized = true;
+  }
+  return result;
 }
 
 DWORD PrepareContent(FileEntry* entry) {
   FileEntry* target = FinalTarget(entry);
+  // Not measured at listing (no memory then, say): measure now, so that
+  // the block gets the right size rather than none.
+  if (!target->sized) {
+    const DWORD result = MaterialiseContent(target, nullptr);
+    if (result != ERROR_SUCCESS) return result;
+  }
   if (target->content.length >= target->size) return ERROR_SUCCESS;
   FreeContent(&target->content);
   BYTE* block = static_cast<BYTE*>(
@@ -70,9 +87,19 @@ DWORD PrepareContent(FileEntry* entry) {
   if (block == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   target->content.data = block;
   target->content.length = target->size;
-  const DWORD result = MaterialiseContent(target, &target->content.length);
+  DWORD result;
+  try {
+    result = MaterialiseContent(target, &target->content.length);
+  } catch (...) {
+    result = ERROR_NOT_ENOUGH_MEMORY;
+  }
+  // More than was measured: the database changed under us.
+  if (result == ERROR_SUCCESS && target->content.length > target->size) {
+    result = ERROR_INVALID_DATA;
+  }
   // A block that could not be filled is not content: drop it, so that the
-  // next extraction tries again instead of writing zeros as success.
+  // next extraction tries again instead of writing zeros as success. A block
+  // filled short stays: its bytes are written, and the shortfall reported.
   if (result != ERROR_SUCCESS) FreeContent(&target->content);
   return result;
 }

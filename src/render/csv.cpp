@@ -97,7 +97,7 @@ void WriteCsvField(CsvCursor& cursor, const WCHAR* text, size_t length,
 DWORD StoreCsvLength(const CsvCursor& cursor, DWORD* slot) {
   // A content length is 32-bit; a text that would not fit is refused rather
   // than reported with a wrapped size.
-  if (cursor.pos > 0xFFFFFFFFu) return ERROR_NOT_SUPPORTED;
+  if (cursor.pos > 0xFFFFFFFFu) return ERROR_FILE_TOO_LARGE;
   *slot = static_cast<DWORD>(cursor.pos);
   return ERROR_SUCCESS;
 }
@@ -126,9 +126,19 @@ DWORD RenderTableCsv(FileEntry* entry, DWORD* slot) {
     return StoreCsvLength(cursor, slot);
   }
 
+  // The row record and the execution end with the pass, whichever way it
+  // ends, so that the next pass starts afresh.
+  struct Rows {
+    MSIHANDLE view;
+    MSIHANDLE record = 0;
+    ~Rows() {
+      if (record != 0) MsiCloseHandle(record);
+      MsiViewClose(view);
+    }
+  } rows{table->view};
   WString text;  // one cell text for the whole rendering
-  MSIHANDLE record = 0;
-  while (MsiViewFetch(table->view, &record) == ERROR_SUCCESS) {
+  while (MsiViewFetch(rows.view, &rows.record) == ERROR_SUCCESS) {
+    const MSIHANDLE record = rows.record;
     for (size_t j = 0; j < columns.size(); ++j) {
       const UINT field = static_cast<UINT>(j + 1);
       switch (columns[j].kind) {
@@ -147,7 +157,8 @@ DWORD RenderTableCsv(FileEntry* entry, DWORD* slot) {
           if (MsiRecordGetStringW(record, field, nullptr, &length) ==
               ERROR_SUCCESS) {
             if (!FetchRecordString(record, static_cast<UINT>(j), text,
-                                   length)) {
+                                   length) &&
+                result == ERROR_SUCCESS) {
               result = ERROR_NOT_ENOUGH_MEMORY;
             }
           }
@@ -163,9 +174,8 @@ DWORD RenderTableCsv(FileEntry* entry, DWORD* slot) {
     }
     EndCsvLine(cursor);
     MsiCloseHandle(record);
-    record = 0;
+    rows.record = 0;
   }
-  MsiViewClose(table->view);
 
   if (result != ERROR_SUCCESS) return result;
   return StoreCsvLength(cursor, slot);

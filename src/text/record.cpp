@@ -1,7 +1,23 @@
 // Reading a string field of a database record.
 #include <cstdlib>
+#include <new>
 
 #include "text/text.h"
+
+namespace {
+
+// The destination takes the text, or stays as it was when it cannot get
+// the memory for it.
+bool Keep(WString& destination, const WCHAR* text, size_t units) {
+  try {
+    destination.assign(text, units);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace
 
 bool FetchRecordString(MSIHANDLE record, UINT column, WString& destination,
                        DWORD& length) {
@@ -13,15 +29,16 @@ bool FetchRecordString(MSIHANDLE record, UINT column, WString& destination,
     WCHAR buffer[kInlineUnits];
     buffer[0] = 0;
     MsiRecordGetStringW(record, column + 1, buffer, &length);
-    destination.assign(buffer, length < kInlineUnits ? length : kInlineUnits - 1);
-    return true;
+    return Keep(destination, buffer,
+                length < kInlineUnits ? length : kInlineUnits - 1);
   }
   auto* block = static_cast<WCHAR*>(std::malloc(sizeof(WCHAR) * length));
   if (block == nullptr) return false;
   const DWORD capacity = length;
   block[0] = 0;
   MsiRecordGetStringW(record, column + 1, block, &length);
-  destination.assign(block, length < capacity ? length : capacity - 1);
+  const bool kept =
+      Keep(destination, block, length < capacity ? length : capacity - 1);
   std::free(block);
-  return true;
+  return kept;
 }

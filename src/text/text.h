@@ -51,6 +51,6 @@ void FreeNarrowBuffer(NarrowBuffer* holder);
 // Reads field column + 1 of a record into destination. The caller has just
 // asked MsiRecordGetStringW for the field's length (null buffer, length 0)
 // and got 0; length is what that query reported. False only when no memory
-// can be had for a long value.
+// can be had for the value; it never throws.
 bool FetchRecordString(MSIHANDLE record, UINT column, WString& destination,
                        DWORD& length);
