@@ -1,5 +1,6 @@
-// File existence, last-write time and writing. Paths are UTF-16 with the
-// backslash as a folder separator, as on Windows, since entry names use it.
+// File existence, last-write time and writing. Paths are the host's, in
+// UTF-16, used as given: "/" separates folders and a backslash is part of a
+// name, as everywhere on Linux.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,11 +19,7 @@ namespace msiarc::platform {
 std::string NativePath(LPCWSTR path) {
   size_t units = 0;
   while (path[units] != 0) ++units;
-  std::string native = utf::Utf16ToUtf8(path, units);
-  for (char& c : native) {
-    if (c == '\\') c = '/';
-  }
-  return native;
+  return utf::Utf16ToUtf8(path, units);
 }
 
 FILETIME ToFileTime(const struct timespec& when) {
@@ -82,7 +79,7 @@ HANDLE FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
   // The found name is the last component of the path.
   size_t start = 0, units = 0;
   for (; path[units] != 0; ++units) {
-    if (path[units] == u'\\' || path[units] == u'/') start = units + 1;
+    if (path[units] == u'/') start = units + 1;
   }
   size_t n = 0;
   for (size_t i = start; i < units && n + 1 < MAX_PATH; ++i) {

@@ -11,12 +11,14 @@
 #include "engine/native/msidb/database.h"
 #include "engine/native/msidb/query.h"
 #include "engine/native/msidb/summary.h"
+#include "platform/linux/files.h"
 
 namespace msiarc::engine {
 namespace {
 
 using msidb::Database;
 using msidb::Table;
+using platform::NativePath;
 
 constexpr UINT kOutOfMemory = 14;
 
@@ -97,33 +99,6 @@ UINT OpenBytes(std::unique_ptr<cfb::FileBytes> bytes, MSIHANDLE* database) {
   if (handle == 0) return kOutOfMemory;
   *database = handle;
   return ERROR_SUCCESS;
-}
-
-std::string PathToUtf8(LPCWSTR path) {
-  std::string out;
-  for (size_t i = 0; path[i] != 0; ++i) {
-    uint32_t c = path[i];
-    if (c >= 0xD800 && c <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (path[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
 }
 
 void FillRow(RecordObject& rec, Database& db, const Table& table, uint32_t row) {
@@ -247,7 +222,7 @@ UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
     *database = 0;
     // Read-only is the only mode this engine has.
     if (persist != MSIDBOPEN_READONLY) return ERROR_INVALID_PARAMETER;
-    std::unique_ptr<msiarc::cfb::FileBytes> bytes = msiarc::cfb::MapFile(PathToUtf8(path).c_str());
+    std::unique_ptr<msiarc::cfb::FileBytes> bytes = msiarc::cfb::MapFile(NativePath(path).c_str());
     if (!bytes) return ERROR_OPEN_FAILED;
     return OpenBytes(std::move(bytes), database);
   });
@@ -477,7 +452,7 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT, MSIHANDLE
     std::shared_ptr<Database> db;
     if (path != nullptr && path[0] != 0) {
       // A path names a database of its own, opened read-only for this.
-      std::unique_ptr<msiarc::cfb::FileBytes> file = msiarc::cfb::MapFile(PathToUtf8(path).c_str());
+      std::unique_ptr<msiarc::cfb::FileBytes> file = msiarc::cfb::MapFile(NativePath(path).c_str());
       if (!file) return ERROR_OPEN_FAILED;
       msiarc::msidb::OpenStatus status = Database::Open(std::move(file), &db);
       if (status == msiarc::msidb::OpenStatus::NoMemory) return kOutOfMemory;
