@@ -90,9 +90,9 @@ UINT Guarded(F&& body) noexcept {
   }
 }
 
-UINT OpenBytes(std::unique_ptr<cfb::FileBytes> bytes, MSIHANDLE* database) {
+UINT OpenSource(std::unique_ptr<cfb::Source> source, MSIHANDLE* database) {
   std::shared_ptr<Database> db;
-  msidb::OpenStatus status = Database::Open(std::move(bytes), &db);
+  msidb::OpenStatus status = Database::Open(std::move(source), &db);
   if (status == msidb::OpenStatus::NoMemory) return kOutOfMemory;
   if (status != msidb::OpenStatus::Ok) return ERROR_OPEN_FAILED;
   MSIHANDLE handle = Handles().Add(std::make_shared<DatabaseObject>(std::move(db)));
@@ -208,7 +208,7 @@ UINT OpenDatabaseFromMemory(const uint8_t* data, size_t size, MSIHANDLE* databas
     if (database == nullptr) return ERROR_INVALID_PARAMETER;
     *database = 0;
     if (data == nullptr || size == 0) return ERROR_OPEN_FAILED;
-    return OpenBytes(cfb::CopyBytes(data, size), database);
+    return OpenSource(cfb::CopyBytes(data, size), database);
   });
 }
 
@@ -222,9 +222,9 @@ UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
     *database = 0;
     // Read-only is the only mode this engine has.
     if (persist != MSIDBOPEN_READONLY) return ERROR_INVALID_PARAMETER;
-    std::unique_ptr<msiarc::cfb::FileBytes> bytes = msiarc::cfb::MapFile(NativePath(path).c_str());
-    if (!bytes) return ERROR_OPEN_FAILED;
-    return OpenBytes(std::move(bytes), database);
+    std::unique_ptr<msiarc::cfb::Source> source = msiarc::cfb::OpenFile(NativePath(path).c_str());
+    if (!source) return ERROR_OPEN_FAILED;
+    return OpenSource(std::move(source), database);
   });
 }
 
@@ -430,15 +430,20 @@ UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* byte
       *bytes = static_cast<DWORD>(std::min<uint64_t>(remaining, 0xFFFFFFFFu));
       return ERROR_SUCCESS;
     }
+    const msiarc::cfb::CompoundFile& file = r->db->File();
     if (!s.laidOut) {
-      if (r->db->File().Layout(s.entry, &s.runs) != msiarc::cfb::Status::Ok) {
+      if (file.Layout(s.entry, &s.runs) != msiarc::cfb::Status::Ok) {
         *bytes = 0;
         return ERROR_FUNCTION_FAILED;
       }
       s.laidOut = true;
     }
+    // A file that has lost bytes since it was opened fails the read.
     size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, remaining));
-    r->db->File().Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take);
+    if (file.Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take) != msiarc::cfb::Status::Ok) {
+      *bytes = 0;
+      return ERROR_FUNCTION_FAILED;
+    }
     s.position += take;
     *bytes = static_cast<DWORD>(take);
     return ERROR_SUCCESS;
@@ -452,9 +457,9 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT, MSIHANDLE
     std::shared_ptr<Database> db;
     if (path != nullptr && path[0] != 0) {
       // A path names a database of its own, opened read-only for this.
-      std::unique_ptr<msiarc::cfb::FileBytes> file = msiarc::cfb::MapFile(NativePath(path).c_str());
-      if (!file) return ERROR_OPEN_FAILED;
-      msiarc::msidb::OpenStatus status = Database::Open(std::move(file), &db);
+      std::unique_ptr<msiarc::cfb::Source> source = msiarc::cfb::OpenFile(NativePath(path).c_str());
+      if (!source) return ERROR_OPEN_FAILED;
+      msiarc::msidb::OpenStatus status = Database::Open(std::move(source), &db);
       if (status == msiarc::msidb::OpenStatus::NoMemory) return kOutOfMemory;
       if (status != msiarc::msidb::OpenStatus::Ok) return ERROR_OPEN_FAILED;
     } else {
