@@ -1,6 +1,17 @@
 // The files a Linux host hands over, through the exports: a database cut
-// short while its archive is open, and paths whose names hold backslashes.
+// short while its archive is open, files that are not regular files, and
+// paths whose names hold backslashes.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
 #include <map>
+#include <tuple>
 
 #include "plugin/export_support.h"
 
@@ -65,6 +76,51 @@ TEST(HostFiles, ArchiveCutShortWhileOpenAnswersEveryCall) {
     EXPECT_GT(refused, 0u);
     EXPECT_GT(extracted, 0u);
   }
+}
+
+// Recognition and open refuse at once what is not a regular file. Opening a
+// pipe that has no writer used to wait for ever (the engine opened the path
+// before it looked at the type), freezing a host that asks about every file
+// of a folder; so each answer is awaited for a bounded time, and a reader
+// left waiting on the pipe is released by opening it for writing.
+TEST(HostFiles, SpecialFilesAreRefusedAtOnce) {
+  TempFolder folder;
+  const fs::path pipe = folder.path() / "pipe.msi";
+  ASSERT_EQ(0, mkfifo(pipe.c_str(), 0600));
+  const fs::path socketPath = folder.path() / "socket.msi";
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.string().size(), sizeof address.sun_path);
+  std::strcpy(address.sun_path, socketPath.c_str());
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address));
+
+  for (const fs::path& path : {pipe, socketPath, fs::path("/dev/zero"), folder.path()}) {
+    SCOPED_TRACE(path.string());
+    WString name = PathText(path);
+    auto answers = std::async(std::launch::async, [&name] {
+      const BOOL known = CanYouHandleThisFileW(name.data());
+      OpenArchiveDataW data{};
+      data.arcName = name.data();
+      data.openMode = 1;
+      HANDLE handle = OpenArchiveW(&data);
+      if (handle != nullptr) CloseArchive(handle);
+      return std::make_tuple(known, handle != nullptr, data.openResult);
+    });
+    if (answers.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+      ADD_FAILURE() << "no answer within 10 s";
+      while (answers.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) close(writer);
+      }
+    }
+    const auto [known, opened, result] = answers.get();
+    EXPECT_EQ(0, known);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(kHostUnknownFormat, result);
+  }
+  close(listener);
 }
 
 // On Linux a backslash is an ordinary character of a file name: a database

@@ -72,12 +72,16 @@ char16_t LowerUnit(char16_t c) {
 }  // namespace
 
 std::unique_ptr<Source> OpenFile(const char* path) {
+  // The type is judged before the file is opened: opening a pipe waits for a
+  // writer, and opening a device may act on it. Opened, it is judged again,
+  // in case the name was given to something else meanwhile.
+  struct stat st {};
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   int fd;
   do {
-    fd = open(path, O_RDONLY | O_CLOEXEC);
+    fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return nullptr;
-  struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
     close(fd);
     return nullptr;
