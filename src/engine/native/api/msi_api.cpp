@@ -57,6 +57,7 @@ struct StreamField {
   uint32_t entry = 0;
   uint64_t size = 0;
   uint64_t position = 0;
+  uint64_t held = 0;  // bytes the file holds, once laid out
   bool laidOut = false;
   std::vector<cfb::Run> runs;
 };
@@ -436,10 +437,13 @@ UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* byte
         *bytes = 0;
         return ERROR_FUNCTION_FAILED;
       }
+      s.held = msiarc::cfb::CompoundFile::Length(s.runs);
       s.laidOut = true;
     }
-    // A file that has lost bytes since it was opened fails the read.
-    size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, remaining));
+    // A file that ends inside the stream holds fewer bytes than its size
+    // says: those it holds are read, then nothing. A file that has lost
+    // bytes since it was opened fails the read.
+    size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, s.held - std::min(s.position, s.held)));
     if (file.Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take) != msiarc::cfb::Status::Ok) {
       *bytes = 0;
       return ERROR_FUNCTION_FAILED;

@@ -120,14 +120,23 @@ Status CompoundFile::Open(std::unique_ptr<Source> source, std::unique_ptr<Compou
   return status;
 }
 
-Status CompoundFile::ReadSectors(const std::vector<uint32_t>& sectors, uint8_t* dest) const {
+Status CompoundFile::ReadSectors(const std::vector<uint32_t>& sectors, uint8_t missing,
+                                 uint8_t* dest) const {
   for (size_t i = 0; i < sectors.size();) {
+    uint8_t* at = dest + (i << sectorShift_);
+    if (sectors[i] >= sectorCount_) {
+      std::memset(at, missing, sectorSize_);
+      ++i;
+      continue;
+    }
     size_t n = 1;
-    while (i + n < sectors.size() && sectors[i + n] == static_cast<uint64_t>(sectors[i]) + n) ++n;
+    while (i + n < sectors.size() && sectors[i + n] == static_cast<uint64_t>(sectors[i]) + n &&
+           sectors[i + n] < sectorCount_) {
+      ++n;
+    }
     uint64_t offset = (static_cast<uint64_t>(sectors[i]) + 1) << sectorShift_;
     size_t bytes = n << sectorShift_;
     size_t have = static_cast<size_t>(std::min<uint64_t>(bytes, fileSize_ - offset));
-    uint8_t* at = dest + (i << sectorShift_);
     if (!source_->Read(offset, at, have)) return Status::ReadFault;
     std::memset(at + have, 0, bytes - have);
     i += n;
@@ -143,7 +152,9 @@ Status CompoundFile::Chain(uint32_t start, uint64_t minBytes, bool whole,
   uint64_t needed = (minBytes + sectorSize_ - 1) >> sectorShift_;
   uint32_t sector = start;
   while (sector != kEndOfChain && (whole || out->size() < needed)) {
-    if (sector >= sectorCount_ || sector >= fat_.size()) return Status::Corrupt;
+    // A link the FAT does not cover (one it lost with the end of a cut file
+    // reads as free) breaks the chain.
+    if (sector >= fat_.size() || (whole && sector >= sectorCount_)) return Status::Corrupt;
     if (out->size() >= sectorCount_) return Status::Corrupt;  // a loop
     out->push_back(sector);
     sector = fat_[sector];
@@ -191,7 +202,9 @@ Status CompoundFile::Parse() {
   sectorCount_ = fileSize_ > sectorSize_ ? (fileSize_ - sectorSize_ + sectorSize_ - 1) >> shift : 0;
   if (sectorCount_ > kMaxRegSect) sectorCount_ = kMaxRegSect;
 
-  // The FAT sectors: 109 in the header, then the DIFAT chain.
+  // The FAT sectors: 109 in the header, then the DIFAT chain. A file cut
+  // short may lack some of them, and DIFAT sectors that name more: their
+  // part of the FAT is unknown, which breaks only the chains that need it.
   uint32_t fatCount = Le32(h + 0x2C);
   if (fatCount > sectorCount_) return Status::Corrupt;
   std::vector<uint32_t> fatSectors;
@@ -205,11 +218,12 @@ Status CompoundFile::Parse() {
   std::vector<uint8_t> sector(sectorSize_);
   uint64_t difatSeen = 0;
   while (fatSectors.size() < fatCount) {
-    if (difat >= sectorCount_ || difatSeen >= difatCount || difatSeen >= sectorCount_) {
+    if (difat > kMaxRegSect || difatSeen >= difatCount || difatSeen >= sectorCount_) {
       return Status::Corrupt;
     }
+    if (difat >= sectorCount_) break;
     ++difatSeen;
-    Status status = ReadSectors({difat}, sector.data());
+    Status status = ReadSectors({difat}, 0, sector.data());
     if (status != Status::Ok) return status;
     for (uint32_t i = 0; i < perDifat && fatSectors.size() < fatCount; ++i) {
       fatSectors.push_back(Le32(sector.data() + 4 * i));
@@ -217,19 +231,19 @@ Status CompoundFile::Parse() {
     difat = Le32(sector.data() + 4 * perDifat);
   }
   for (uint32_t fatSector : fatSectors) {
-    if (fatSector >= sectorCount_) return Status::Corrupt;
+    if (fatSector > kMaxRegSect) return Status::Corrupt;
   }
   std::vector<uint8_t> raw(fatSectors.size() << shift);
-  Status status = ReadSectors(fatSectors, raw.data());
+  Status status = ReadSectors(fatSectors, 0xFF, raw.data());
   if (status != Status::Ok) return status;
-  fat_.resize(raw.size() / 4);
-  for (size_t i = 0; i < fat_.size(); ++i) fat_[i] = Le32(raw.data() + 4 * i);
+  fat_.assign(static_cast<size_t>(fatCount) * (sectorSize_ / 4), kFreeSect);
+  for (size_t i = 0; i < raw.size() / 4; ++i) fat_[i] = Le32(raw.data() + 4 * i);
 
   // The directory.
   std::vector<uint32_t> chain;
   if (Chain(Le32(h + 0x30), 128, true, &chain) != Status::Ok) return Status::Corrupt;
   std::vector<uint8_t> dir(chain.size() << shift);
-  status = ReadSectors(chain, dir.data());
+  status = ReadSectors(chain, 0, dir.data());
   if (status != Status::Ok) return status;
   size_t entryCount = dir.size() / 128;
   entries_.resize(entryCount);
@@ -276,7 +290,7 @@ Status CompoundFile::Parse() {
   if (miniFatStart != kEndOfChain && miniFatStart != kFreeSect) {
     if (Chain(miniFatStart, 0, true, &chain) != Status::Ok) return Status::Corrupt;
     raw.resize(chain.size() << shift);
-    status = ReadSectors(chain, raw.data());
+    status = ReadSectors(chain, 0, raw.data());
     if (status != Status::Ok) return status;
     miniFat_.resize(raw.size() / 4);
     for (size_t i = 0; i < miniFat_.size(); ++i) miniFat_[i] = Le32(raw.data() + 4 * i);
@@ -328,22 +342,24 @@ Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
   uint64_t size = d.size;
   if (size == 0) return Status::Ok;
   if (size > 0x80000000u && sectorSize_ < 4096) return Status::Corrupt;
+  // The bytes of [offset, offset + length) that the file holds.
+  auto inside = [this](uint64_t offset, uint32_t length) -> uint32_t {
+    return offset < fileSize_ ? static_cast<uint32_t>(std::min<uint64_t>(length, fileSize_ - offset)) : 0;
+  };
   uint64_t laid = 0;
-  auto add = [&](uint64_t offset, uint32_t length) {
+  auto add = [&](uint64_t offset, uint32_t length, uint32_t zeros) {
     uint64_t position = laid;
-    laid += length;
-    uint32_t inside = 0;
-    if (offset < fileSize_) inside = static_cast<uint32_t>(std::min<uint64_t>(length, fileSize_ - offset));
-    uint32_t zeros = length - inside;
+    laid += static_cast<uint64_t>(length) + zeros;
+    if (length == 0 && zeros == 0) return;
     if (!runs->empty()) {
       Run& last = runs->back();
       if (last.zeros == 0 && last.offset + last.length == offset) {
-        last.length += inside;
+        last.length += length;
         last.zeros = zeros;
         return;
       }
     }
-    runs->push_back(Run{offset, inside, zeros, position});
+    runs->push_back(Run{offset, length, zeros, position});
   };
   std::vector<uint32_t> chain;
   uint64_t remaining = size;
@@ -355,19 +371,36 @@ Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
       uint64_t offset = ((static_cast<uint64_t>(miniStreamSectors_[sectorIndex]) + 1) << sectorShift_) +
                         (pos & (sectorSize_ - 1));
       uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, kMiniSectorSize));
-      add(offset, length);
+      // Each mini sector is read on its own: what the file holds of it is
+      // completed with zeros, and one it lacks fails the stream.
+      uint32_t held = inside(offset, length);
+      if (held == 0) return Status::Corrupt;
+      add(offset, held, length - held);
       remaining -= length;
     }
-  } else {
-    if (Chain(d.start, size, false, &chain) != Status::Ok) return Status::Corrupt;
-    for (uint32_t sector : chain) {
-      if (remaining == 0) break;
-      uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, sectorSize_));
-      add((static_cast<uint64_t>(sector) + 1) << sectorShift_, length);
-      remaining -= length;
-    }
+    return Status::Ok;
   }
-  return remaining == 0 ? Status::Ok : Status::Corrupt;
+  if (Chain(d.start, size, false, &chain) != Status::Ok) return Status::Corrupt;
+  for (uint32_t sector : chain) {
+    uint64_t offset = (static_cast<uint64_t>(sector) + 1) << sectorShift_;
+    uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, sectorSize_));
+    uint32_t held = inside(offset, length);
+    remaining -= length;
+    if (remaining == 0) {
+      if (held == 0) return Status::Corrupt;
+      add(offset, held, length - held);
+      break;
+    }
+    add(offset, held, 0);
+    if (held < length) break;  // the file ends here, and so do the stream's bytes
+  }
+  return Status::Ok;
+}
+
+uint64_t CompoundFile::Length(const std::vector<Run>& runs) {
+  if (runs.empty()) return 0;
+  const Run& last = runs.back();
+  return last.position + last.length + last.zeros;
 }
 
 Status CompoundFile::Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
@@ -396,6 +429,7 @@ Status CompoundFile::ReadAll(uint32_t id, std::vector<uint8_t>* out) const {
   std::vector<Run> runs;
   Status status = Layout(id, &runs);
   if (status != Status::Ok) return status;
+  if (Length(runs) != entries_[id].size) return Status::Corrupt;
   out->resize(static_cast<size_t>(entries_[id].size));
   return Copy(runs, 0, out->data(), out->size());
 }

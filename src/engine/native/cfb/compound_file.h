@@ -74,23 +74,36 @@ class CompoundFile {
   // visits each sector once, so no stream outgrows the file (or, below the
   // cutoff, the mini stream). A size that lies is never worth reading.
   bool SizeFits(uint32_t id) const;
-  // Resolves a stream entry into file runs covering exactly its size.
+  // Resolves a stream entry into file runs, in stream order, covering the
+  // bytes of it that the file holds: its whole size, or less when the file
+  // ends inside its chain. As the reference engine reads a whole stream,
+  // the bytes stop at the first sector the file does not hold whole, except
+  // that a last sector the file holds in part is completed with zeros. A
+  // stream whose last sector, or any of whose mini sectors, lies wholly past
+  // the end cannot be read at all.
   Status Layout(uint32_t id, std::vector<Run>* runs) const;
-  // Reads a whole stream (bounded by the file size).
+  // How many bytes of the stream a layout covers.
+  static uint64_t Length(const std::vector<Run>& runs);
+  // Reads a whole stream that must be complete (a table, the string pool,
+  // the summary information).
   Status ReadAll(uint32_t id, std::vector<uint8_t>* out) const;
-  // Copies bytes [position, position + count) of a laid-out stream.
+  // Copies bytes [position, position + count) of a laid-out stream, which
+  // lie within Length(runs).
   Status Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
               size_t count) const;
 
  private:
   CompoundFile() = default;
   Status Parse();
+  // The sectors of a chain: all of it (whole: the directory and the mini
+  // FAT, which must lie inside the file), or those that hold minBytes (a
+  // stream's, which may run past the end of the file).
   Status Chain(uint32_t start, uint64_t minBytes, bool whole, std::vector<uint32_t>* out) const;
   Status MiniChain(uint32_t start, uint64_t minBytes, std::vector<uint32_t>* out) const;
-  // Reads whole sectors, each inside the file, one after another into dest,
-  // joining neighbours into one read; the part of the last sector past the
-  // end of the file reads as zeros.
-  Status ReadSectors(const std::vector<uint32_t>& sectors, uint8_t* dest) const;
+  // Reads whole sectors one after another into dest, joining neighbours into
+  // one read. A sector past the end of the file reads as `missing` bytes; the
+  // part of the last sector past the end reads as zeros.
+  Status ReadSectors(const std::vector<uint32_t>& sectors, uint8_t missing, uint8_t* dest) const;
 
   std::unique_ptr<Source> source_;
   uint64_t fileSize_ = 0;
