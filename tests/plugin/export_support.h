@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -82,10 +83,12 @@ class OpenedArchive {
 class TempFolder {
  public:
   TempFolder() {
+    // Test programs run side by side: the name is this process's own.
+    static const unsigned process = std::random_device{}();
     static int serial = 0;
     path_ = fs::temp_directory_path() /
-            ("msiarc-plugin-" + std::to_string(serial++) + "-" +
-             std::to_string(reinterpret_cast<uintptr_t>(this) & 0xFFFFF));
+            ("msiarc-plugin-" + std::to_string(process) + "-" +
+             std::to_string(serial++));
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
