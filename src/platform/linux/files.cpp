@@ -42,6 +42,9 @@ constexpr uint32_t kSearchMagic = 0x48435253;  // "SRCH"
 struct FileObject {
   uint32_t magic;
   int fd;
+  // A file this handle made empty and has written from the start ends where
+  // writing stopped: cutting it there has nothing to cut.
+  bool endsAtPosition;
 };
 
 struct SearchObject {
@@ -129,7 +132,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD, void*, DWORD disposition,
     fd = open(native.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return INVALID_HANDLE_VALUE;
-  auto* file = new (std::nothrow) FileObject{kFileMagic, fd};
+  auto* file = new (std::nothrow) FileObject{kFileMagic, fd, (flags & (O_TRUNC | O_EXCL)) != 0};
   if (file == nullptr) {
     close(fd);
     return INVALID_HANDLE_VALUE;
@@ -159,6 +162,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD bytes, LPDWORD written,
 BOOL SetEndOfFile(HANDLE handle) {
   FileObject* file = AsFile(handle);
   if (file == nullptr) return FALSE;
+  if (file->endsAtPosition) return TRUE;
   const off_t position = lseek(file->fd, 0, SEEK_CUR);
   if (position < 0) return FALSE;
   return ftruncate(file->fd, position) == 0 ? TRUE : FALSE;
