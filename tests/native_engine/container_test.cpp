@@ -117,9 +117,44 @@ TEST(CompoundFile, FileCutShortInItsLastSectorReadsZeros) {
   std::fill(expected.begin() + 5944, expected.end(), 0);
   EXPECT_EQ(got, expected);
 
-  // A whole missing sector is not tolerated.
+  // A last sector missing altogether fails the stream.
   Bytes shorter(file.begin(), file.end() - 600);
   ASSERT_EQ(OpenBytes(shorter, &cf), Status::Ok);
+  EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &got), Status::Corrupt);
+
+  // Cut inside the chain (of a file that could still hold the stream): 6
+  // whole sectors and 72 bytes of the seventh are held, and read as they
+  // are; no zeros are made up. A stream that must be whole (a table) is not.
+  builder.Stream(u"aaa", Pattern(8000));  // laid out before "big"
+  file = builder.Build();
+  Bytes middle(file.begin(), file.end() - 3000);
+  ASSERT_EQ(OpenBytes(middle, &cf), Status::Ok);
+  auto big = static_cast<uint32_t>(cf->FindChild(u"big"));
+  EXPECT_TRUE(cf->SizeFits(big));
+  std::vector<cfb::Run> runs;
+  ASSERT_EQ(cf->Layout(big, &runs), Status::Ok);
+  ASSERT_EQ(CompoundFile::Length(runs), 3144u);
+  got.assign(3144, 0);
+  ASSERT_EQ(cf->Copy(runs, 0, got.data(), got.size()), Status::Ok);
+  EXPECT_EQ(got, Bytes(expected.begin(), expected.begin() + 3144));
+  EXPECT_EQ(cf->ReadAll(big, &got), Status::Corrupt);
+}
+
+TEST(CompoundFile, LostFatSectorBreaksOnlyTheChainsThatNeedIt) {
+  CfbBuilder builder;
+  builder.Stream(u"big", Pattern(6000));
+  Bytes file = builder.Build();
+  // A second FAT sector that lay past the end of a file cut short.
+  Put32(file, 0x2C, 2);
+  Put32(file, 0x4C + 4, 1000);
+  std::unique_ptr<CompoundFile> cf;
+  ASSERT_EQ(OpenBytes(file, &cf), Status::Ok);
+  Bytes got;
+  ASSERT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &got), Status::Ok);
+  EXPECT_EQ(got, Pattern(6000));
+  // The chain leads to a sector whose link that FAT sector held.
+  Put32(file, builder.fatOffset + 4 * (builder.startSector[u"big"] + 9), 200);
+  ASSERT_EQ(OpenBytes(file, &cf), Status::Ok);
   EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &got), Status::Corrupt);
 }
 

@@ -125,22 +125,25 @@ TEST(LinuxCodePages, Utf8RefusesADefaultCharacterAndUnknownPagesFail) {
   EXPECT_EQ(std::u16string(u"\uFFFD\uFFFDa\uFFFD"), std::u16string(wide, 4));
 }
 
-TEST(LinuxFiles, BackslashIsAFolderSeparator) {
+TEST(LinuxFiles, BackslashIsPartOfAName) {
   const auto folder = std::filesystem::current_path() / "linux-layer-test";
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder / "Binary");
   std::u16string path;
-  for (char c : (folder / "Binary").string()) path.push_back(static_cast<char16_t>(c));
-  path += u"\\Icon.ico";
+  for (char c : folder.string()) path.push_back(static_cast<char16_t>(c));
+  path += u"/Binary\\Icon.ico";
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
   EXPECT_TRUE(CloseHandle(file));
-  EXPECT_TRUE(std::filesystem::exists(folder / "Binary" / "Icon.ico"));
-  // Handles of one kind are refused by the other kind's calls.
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder / "Binary\\Icon.ico"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "Binary" / "Icon.ico"));
+  // Found by the same name, which is the whole last component.
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW(path.c_str(), &found);
   ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  EXPECT_EQ(std::u16string(u"Binary\\Icon.ico"), std::u16string(found.cFileName));
+  // Handles of one kind are refused by the other kind's calls.
   EXPECT_FALSE(CloseHandle(search));
   EXPECT_FALSE(WriteFile(search, "x", 1, nullptr, nullptr));
   EXPECT_TRUE(FindClose(search));

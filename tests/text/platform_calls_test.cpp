@@ -257,13 +257,19 @@ class PlatformFiles : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(folder_); }
 
-  // The folder as UTF-16 with Windows separators, then `name` below it.
+  // The folder as UTF-16, then `name` below it, "/" in it standing for the
+  // platform's separator (on Linux a backslash is part of a name).
   WString PathOf(const char* name) const {
+#ifdef _WIN32
+    const WCHAR separator = WTEXT('\\');
+#else
+    const WCHAR separator = WTEXT('/');
+#endif
     const std::string base = folder_.string();
     WString out;
-    for (char c : base) out.push_back(c == '/' ? WTEXT('\\') : WCHAR(c));
-    out += WTEXT('\\');
-    for (const char* p = name; *p; ++p) out.push_back(*p);
+    for (char c : base) out.push_back(c == '/' ? separator : WCHAR(c));
+    out += separator;
+    for (const char* p = name; *p; ++p) out.push_back(*p == '/' ? separator : WCHAR(*p));
     return out;
   }
 
@@ -271,7 +277,7 @@ class PlatformFiles : public ::testing::Test {
 };
 
 TEST_F(PlatformFiles, CreateWriteTruncateAndFind) {
-  const WString path = PathOf("sub\\out.bin");
+  const WString path = PathOf("sub/out.bin");
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, file);
@@ -310,7 +316,7 @@ TEST_F(PlatformFiles, MissingFilesAndFolders) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileW(PathOf("absent.msi").c_str(), &found));
   // A file in a folder that does not exist cannot be created.
   EXPECT_EQ(INVALID_HANDLE_VALUE,
-            CreateFileW(PathOf("nowhere\\x.bin").c_str(), GENERIC_WRITE,
+            CreateFileW(PathOf("nowhere/x.bin").c_str(), GENERIC_WRITE,
                         FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                         FILE_ATTRIBUTE_ARCHIVE, nullptr));
 }

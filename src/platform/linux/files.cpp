@@ -1,5 +1,6 @@
-// File existence, last-write time and writing. Paths are UTF-16 with the
-// backslash as a folder separator, as on Windows, since entry names use it.
+// File existence, last-write time and writing. Paths are the host's, in
+// UTF-16, used as given: "/" separates folders and a backslash is part of a
+// name, as everywhere on Linux.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,11 +19,7 @@ namespace msiarc::platform {
 std::string NativePath(LPCWSTR path) {
   size_t units = 0;
   while (path[units] != 0) ++units;
-  std::string native = utf::Utf16ToUtf8(path, units);
-  for (char& c : native) {
-    if (c == '\\') c = '/';
-  }
-  return native;
+  return utf::Utf16ToUtf8(path, units);
 }
 
 FILETIME ToFileTime(const struct timespec& when) {
@@ -45,6 +42,9 @@ constexpr uint32_t kSearchMagic = 0x48435253;  // "SRCH"
 struct FileObject {
   uint32_t magic;
   int fd;
+  // A file this handle made empty and has written from the start ends where
+  // writing stopped: cutting it there has nothing to cut.
+  bool endsAtPosition;
 };
 
 struct SearchObject {
@@ -82,7 +82,7 @@ HANDLE FindFirstFileW(LPCWSTR path, LPWIN32_FIND_DATAW data) {
   // The found name is the last component of the path.
   size_t start = 0, units = 0;
   for (; path[units] != 0; ++units) {
-    if (path[units] == u'\\' || path[units] == u'/') start = units + 1;
+    if (path[units] == u'/') start = units + 1;
   }
   size_t n = 0;
   for (size_t i = start; i < units && n + 1 < MAX_PATH; ++i) {
@@ -132,7 +132,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD, void*, DWORD disposition,
     fd = open(native.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return INVALID_HANDLE_VALUE;
-  auto* file = new (std::nothrow) FileObject{kFileMagic, fd};
+  auto* file = new (std::nothrow) FileObject{kFileMagic, fd, (flags & (O_TRUNC | O_EXCL)) != 0};
   if (file == nullptr) {
     close(fd);
     return INVALID_HANDLE_VALUE;
@@ -162,6 +162,7 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD bytes, LPDWORD written,
 BOOL SetEndOfFile(HANDLE handle) {
   FileObject* file = AsFile(handle);
   if (file == nullptr) return FALSE;
+  if (file->endsAtPosition) return TRUE;
   const off_t position = lseek(file->fd, 0, SEEK_CUR);
   if (position < 0) return FALSE;
   return ftruncate(file->fd, position) == 0 ? TRUE : FALSE;

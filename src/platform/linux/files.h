@@ -8,7 +8,8 @@
 
 namespace msiarc::platform {
 
-// The UTF-8 path for a UTF-16 one, backslashes turned into slashes.
+// The UTF-8 path for a UTF-16 one, taken as given: on Linux a backslash is
+// an ordinary character of a file name.
 std::string NativePath(LPCWSTR path);
 
 // A POSIX time as a FILETIME (100-nanosecond ticks since 1601-01-01 UTC).

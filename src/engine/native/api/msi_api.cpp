@@ -11,12 +11,14 @@
 #include "engine/native/msidb/database.h"
 #include "engine/native/msidb/query.h"
 #include "engine/native/msidb/summary.h"
+#include "platform/linux/files.h"
 
 namespace msiarc::engine {
 namespace {
 
 using msidb::Database;
 using msidb::Table;
+using platform::NativePath;
 
 constexpr UINT kOutOfMemory = 14;
 
@@ -55,6 +57,7 @@ struct StreamField {
   uint32_t entry = 0;
   uint64_t size = 0;
   uint64_t position = 0;
+  uint64_t held = 0;  // bytes the file holds, once laid out
   bool laidOut = false;
   std::vector<cfb::Run> runs;
 };
@@ -88,42 +91,15 @@ UINT Guarded(F&& body) noexcept {
   }
 }
 
-UINT OpenBytes(std::unique_ptr<cfb::FileBytes> bytes, MSIHANDLE* database) {
+UINT OpenSource(std::unique_ptr<cfb::Source> source, MSIHANDLE* database) {
   std::shared_ptr<Database> db;
-  msidb::OpenStatus status = Database::Open(std::move(bytes), &db);
+  msidb::OpenStatus status = Database::Open(std::move(source), &db);
   if (status == msidb::OpenStatus::NoMemory) return kOutOfMemory;
   if (status != msidb::OpenStatus::Ok) return ERROR_OPEN_FAILED;
   MSIHANDLE handle = Handles().Add(std::make_shared<DatabaseObject>(std::move(db)));
   if (handle == 0) return kOutOfMemory;
   *database = handle;
   return ERROR_SUCCESS;
-}
-
-std::string PathToUtf8(LPCWSTR path) {
-  std::string out;
-  for (size_t i = 0; path[i] != 0; ++i) {
-    uint32_t c = path[i];
-    if (c >= 0xD800 && c <= 0xDBFF && path[i + 1] >= 0xDC00 && path[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (path[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
 }
 
 void FillRow(RecordObject& rec, Database& db, const Table& table, uint32_t row) {
@@ -233,7 +209,7 @@ UINT OpenDatabaseFromMemory(const uint8_t* data, size_t size, MSIHANDLE* databas
     if (database == nullptr) return ERROR_INVALID_PARAMETER;
     *database = 0;
     if (data == nullptr || size == 0) return ERROR_OPEN_FAILED;
-    return OpenBytes(cfb::CopyBytes(data, size), database);
+    return OpenSource(cfb::CopyBytes(data, size), database);
   });
 }
 
@@ -247,9 +223,9 @@ UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database) {
     *database = 0;
     // Read-only is the only mode this engine has.
     if (persist != MSIDBOPEN_READONLY) return ERROR_INVALID_PARAMETER;
-    std::unique_ptr<msiarc::cfb::FileBytes> bytes = msiarc::cfb::MapFile(PathToUtf8(path).c_str());
-    if (!bytes) return ERROR_OPEN_FAILED;
-    return OpenBytes(std::move(bytes), database);
+    std::unique_ptr<msiarc::cfb::Source> source = msiarc::cfb::OpenFile(NativePath(path).c_str());
+    if (!source) return ERROR_OPEN_FAILED;
+    return OpenSource(std::move(source), database);
   });
 }
 
@@ -455,15 +431,23 @@ UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* byte
       *bytes = static_cast<DWORD>(std::min<uint64_t>(remaining, 0xFFFFFFFFu));
       return ERROR_SUCCESS;
     }
+    const msiarc::cfb::CompoundFile& file = r->db->File();
     if (!s.laidOut) {
-      if (r->db->File().Layout(s.entry, &s.runs) != msiarc::cfb::Status::Ok) {
+      if (file.Layout(s.entry, &s.runs) != msiarc::cfb::Status::Ok) {
         *bytes = 0;
         return ERROR_FUNCTION_FAILED;
       }
+      s.held = msiarc::cfb::CompoundFile::Length(s.runs);
       s.laidOut = true;
     }
-    size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, remaining));
-    r->db->File().Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take);
+    // A file that ends inside the stream holds fewer bytes than its size
+    // says: those it holds are read, then nothing. A file that has lost
+    // bytes since it was opened fails the read.
+    size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, s.held - std::min(s.position, s.held)));
+    if (file.Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take) != msiarc::cfb::Status::Ok) {
+      *bytes = 0;
+      return ERROR_FUNCTION_FAILED;
+    }
     s.position += take;
     *bytes = static_cast<DWORD>(take);
     return ERROR_SUCCESS;
@@ -477,9 +461,9 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT, MSIHANDLE
     std::shared_ptr<Database> db;
     if (path != nullptr && path[0] != 0) {
       // A path names a database of its own, opened read-only for this.
-      std::unique_ptr<msiarc::cfb::FileBytes> file = msiarc::cfb::MapFile(PathToUtf8(path).c_str());
-      if (!file) return ERROR_OPEN_FAILED;
-      msiarc::msidb::OpenStatus status = Database::Open(std::move(file), &db);
+      std::unique_ptr<msiarc::cfb::Source> source = msiarc::cfb::OpenFile(NativePath(path).c_str());
+      if (!source) return ERROR_OPEN_FAILED;
+      msiarc::msidb::OpenStatus status = Database::Open(std::move(source), &db);
       if (status == msiarc::msidb::OpenStatus::NoMemory) return kOutOfMemory;
       if (status != msiarc::msidb::OpenStatus::Ok) return ERROR_OPEN_FAILED;
     } else {

@@ -3,12 +3,13 @@
 #include "engine/native/le.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <limits>
 #include <new>
 
 namespace msiarc::cfb {
@@ -22,25 +23,38 @@ constexpr uint32_t kMiniSectorSize = 64;
 constexpr uint64_t kMiniCutoff = 4096;
 constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
-class MappedFile final : public FileBytes {
+class FileSource final : public Source {
  public:
-  MappedFile(void* base, size_t size) : base_(base), size_(size) {}
-  ~MappedFile() override {
-    if (base_ != nullptr) munmap(base_, size_);
+  FileSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  ~FileSource() override { close(fd_); }
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, uint8_t* dest, size_t count) const override {
+    while (count != 0) {
+      if (offset > static_cast<uint64_t>(std::numeric_limits<off_t>::max())) return false;
+      ssize_t n = pread(fd_, dest, count, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;  // an error, or the file is shorter now
+      dest += n;
+      offset += static_cast<uint64_t>(n);
+      count -= static_cast<size_t>(n);
+    }
+    return true;
   }
-  const uint8_t* data() const override { return static_cast<const uint8_t*>(base_); }
-  size_t size() const override { return size_; }
 
  private:
-  void* base_;
-  size_t size_;
+  int fd_;
+  uint64_t size_;
 };
 
-class OwnedBytes final : public FileBytes {
+class MemorySource final : public Source {
  public:
-  explicit OwnedBytes(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  const uint8_t* data() const override { return bytes_.data(); }
-  size_t size() const override { return bytes_.size(); }
+  explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  bool Read(uint64_t offset, uint8_t* dest, size_t count) const override {
+    if (offset > bytes_.size() || count > bytes_.size() - offset) return false;
+    if (count != 0) std::memcpy(dest, bytes_.data() + offset, count);
+    return true;
+  }
 
  private:
   std::vector<uint8_t> bytes_;
@@ -57,24 +71,28 @@ char16_t LowerUnit(char16_t c) {
 
 }  // namespace
 
-std::unique_ptr<FileBytes> MapFile(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+std::unique_ptr<Source> OpenFile(const char* path) {
+  // The type is judged before the file is opened: opening a pipe waits for a
+  // writer, and opening a device may act on it. Opened, it is judged again,
+  // in case the name was given to something else meanwhile.
   struct stat st {};
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  int fd;
+  do {
+    fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return nullptr;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
     close(fd);
     return nullptr;
   }
-  size_t size = static_cast<size_t>(st.st_size);
-  void* base = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-  close(fd);
-  if (base == MAP_FAILED) return nullptr;
-  return std::make_unique<MappedFile>(base, size);
+  Source* source = new (std::nothrow) FileSource(fd, static_cast<uint64_t>(st.st_size));
+  if (source == nullptr) close(fd);
+  return std::unique_ptr<Source>(source);
 }
 
-std::unique_ptr<FileBytes> CopyBytes(const uint8_t* data, size_t size) {
-  std::vector<uint8_t> copy(data, data + size);
-  return std::make_unique<OwnedBytes>(std::move(copy));
+std::unique_ptr<Source> CopyBytes(const uint8_t* data, size_t size) {
+  return std::make_unique<MemorySource>(std::vector<uint8_t>(data, data + size));
 }
 
 bool NameLess(std::u16string_view a, std::u16string_view b) {
@@ -87,12 +105,11 @@ bool NameLess(std::u16string_view a, std::u16string_view b) {
   return false;
 }
 
-Status CompoundFile::Open(std::unique_ptr<FileBytes> bytes,
-                          std::unique_ptr<CompoundFile>* out) {
-  if (!bytes) return Status::NotCompound;
+Status CompoundFile::Open(std::unique_ptr<Source> source, std::unique_ptr<CompoundFile>* out) {
+  if (!source) return Status::NotCompound;
   std::unique_ptr<CompoundFile> file(new (std::nothrow) CompoundFile());
   if (!file) return Status::NoMemory;
-  file->bytes_ = std::move(bytes);
+  file->source_ = std::move(source);
   Status status;
   try {
     status = file->Parse();
@@ -103,12 +120,28 @@ Status CompoundFile::Open(std::unique_ptr<FileBytes> bytes,
   return status;
 }
 
-void CompoundFile::ReadSectorBytes(uint64_t offset, uint8_t* dest, size_t count) const {
-  uint64_t size = bytes_->size();
-  size_t have = 0;
-  if (offset < size) have = static_cast<size_t>(std::min<uint64_t>(count, size - offset));
-  if (have != 0) std::memcpy(dest, bytes_->data() + offset, have);
-  if (have < count) std::memset(dest + have, 0, count - have);
+Status CompoundFile::ReadSectors(const std::vector<uint32_t>& sectors, uint8_t missing,
+                                 uint8_t* dest) const {
+  for (size_t i = 0; i < sectors.size();) {
+    uint8_t* at = dest + (i << sectorShift_);
+    if (sectors[i] >= sectorCount_) {
+      std::memset(at, missing, sectorSize_);
+      ++i;
+      continue;
+    }
+    size_t n = 1;
+    while (i + n < sectors.size() && sectors[i + n] == static_cast<uint64_t>(sectors[i]) + n &&
+           sectors[i + n] < sectorCount_) {
+      ++n;
+    }
+    uint64_t offset = (static_cast<uint64_t>(sectors[i]) + 1) << sectorShift_;
+    size_t bytes = n << sectorShift_;
+    size_t have = static_cast<size_t>(std::min<uint64_t>(bytes, fileSize_ - offset));
+    if (!source_->Read(offset, at, have)) return Status::ReadFault;
+    std::memset(at + have, 0, bytes - have);
+    i += n;
+  }
+  return Status::Ok;
 }
 
 Status CompoundFile::Chain(uint32_t start, uint64_t minBytes, bool whole,
@@ -119,7 +152,9 @@ Status CompoundFile::Chain(uint32_t start, uint64_t minBytes, bool whole,
   uint64_t needed = (minBytes + sectorSize_ - 1) >> sectorShift_;
   uint32_t sector = start;
   while (sector != kEndOfChain && (whole || out->size() < needed)) {
-    if (sector >= sectorCount_ || sector >= fat_.size()) return Status::Corrupt;
+    // A link the FAT does not cover (one it lost with the end of a cut file
+    // reads as free) breaks the chain.
+    if (sector >= fat_.size() || (whole && sector >= sectorCount_)) return Status::Corrupt;
     if (out->size() >= sectorCount_) return Status::Corrupt;  // a loop
     out->push_back(sector);
     sector = fat_[sector];
@@ -152,30 +187,24 @@ Status CompoundFile::MiniChain(uint32_t start, uint64_t minBytes,
   return Status::Ok;
 }
 
-Status CompoundFile::ReadChainBytes(const std::vector<uint32_t>& chain,
-                                    std::vector<uint8_t>* out) const {
-  out->resize(chain.size() << sectorShift_);
-  for (size_t i = 0; i < chain.size(); ++i) {
-    ReadSectorBytes((static_cast<uint64_t>(chain[i]) + 1) << sectorShift_,
-                    out->data() + (i << sectorShift_), sectorSize_);
-  }
-  return Status::Ok;
-}
-
 Status CompoundFile::Parse() {
-  const uint8_t* h = bytes_->data();
-  uint64_t size = bytes_->size();
-  if (size < 512 || std::memcmp(h, kSignature, 8) != 0) return Status::NotCompound;
+  fileSize_ = source_->Size();
+  uint8_t h[512];
+  if (fileSize_ < sizeof h) return Status::NotCompound;
+  if (!source_->Read(0, h, sizeof h)) return Status::ReadFault;
+  if (std::memcmp(h, kSignature, 8) != 0) return Status::NotCompound;
   if (Le16(h + 0x1C) != 0xFFFE) return Status::Corrupt;
   uint16_t shift = Le16(h + 0x1E);
   if (shift != 9 && shift != 12) return Status::Corrupt;
   if (Le16(h + 0x20) != 6 || Le32(h + 0x38) != kMiniCutoff) return Status::Corrupt;
   sectorShift_ = shift;
   sectorSize_ = 1u << shift;
-  sectorCount_ = size > sectorSize_ ? (size - sectorSize_ + sectorSize_ - 1) >> shift : 0;
+  sectorCount_ = fileSize_ > sectorSize_ ? (fileSize_ - sectorSize_ + sectorSize_ - 1) >> shift : 0;
   if (sectorCount_ > kMaxRegSect) sectorCount_ = kMaxRegSect;
 
-  // The FAT sectors: 109 in the header, then the DIFAT chain.
+  // The FAT sectors: 109 in the header, then the DIFAT chain. A file cut
+  // short may lack some of them, and DIFAT sectors that name more: their
+  // part of the FAT is unknown, which breaks only the chains that need it.
   uint32_t fatCount = Le32(h + 0x2C);
   if (fatCount > sectorCount_) return Status::Corrupt;
   std::vector<uint32_t> fatSectors;
@@ -189,29 +218,33 @@ Status CompoundFile::Parse() {
   std::vector<uint8_t> sector(sectorSize_);
   uint64_t difatSeen = 0;
   while (fatSectors.size() < fatCount) {
-    if (difat >= sectorCount_ || difatSeen >= difatCount || difatSeen >= sectorCount_) {
+    if (difat > kMaxRegSect || difatSeen >= difatCount || difatSeen >= sectorCount_) {
       return Status::Corrupt;
     }
+    if (difat >= sectorCount_) break;
     ++difatSeen;
-    ReadSectorBytes((static_cast<uint64_t>(difat) + 1) << shift, sector.data(), sectorSize_);
+    Status status = ReadSectors({difat}, 0, sector.data());
+    if (status != Status::Ok) return status;
     for (uint32_t i = 0; i < perDifat && fatSectors.size() < fatCount; ++i) {
       fatSectors.push_back(Le32(sector.data() + 4 * i));
     }
     difat = Le32(sector.data() + 4 * perDifat);
   }
-  uint32_t perFat = sectorSize_ / 4;
-  fat_.resize(static_cast<size_t>(fatCount) * perFat);
-  for (size_t i = 0; i < fatSectors.size(); ++i) {
-    if (fatSectors[i] >= sectorCount_) return Status::Corrupt;
-    ReadSectorBytes((static_cast<uint64_t>(fatSectors[i]) + 1) << shift, sector.data(), sectorSize_);
-    for (uint32_t j = 0; j < perFat; ++j) fat_[i * perFat + j] = Le32(sector.data() + 4 * j);
+  for (uint32_t fatSector : fatSectors) {
+    if (fatSector > kMaxRegSect) return Status::Corrupt;
   }
+  std::vector<uint8_t> raw(fatSectors.size() << shift);
+  Status status = ReadSectors(fatSectors, 0xFF, raw.data());
+  if (status != Status::Ok) return status;
+  fat_.assign(static_cast<size_t>(fatCount) * (sectorSize_ / 4), kFreeSect);
+  for (size_t i = 0; i < raw.size() / 4; ++i) fat_[i] = Le32(raw.data() + 4 * i);
 
   // The directory.
   std::vector<uint32_t> chain;
   if (Chain(Le32(h + 0x30), 128, true, &chain) != Status::Ok) return Status::Corrupt;
-  std::vector<uint8_t> dir;
-  ReadChainBytes(chain, &dir);
+  std::vector<uint8_t> dir(chain.size() << shift);
+  status = ReadSectors(chain, 0, dir.data());
+  if (status != Status::Ok) return status;
   size_t entryCount = dir.size() / 128;
   entries_.resize(entryCount);
   bool smallSectors = sectorSize_ < 4096;
@@ -256,8 +289,9 @@ Status CompoundFile::Parse() {
   uint32_t miniFatStart = Le32(h + 0x3C);
   if (miniFatStart != kEndOfChain && miniFatStart != kFreeSect) {
     if (Chain(miniFatStart, 0, true, &chain) != Status::Ok) return Status::Corrupt;
-    std::vector<uint8_t> raw;
-    ReadChainBytes(chain, &raw);
+    raw.resize(chain.size() << shift);
+    status = ReadSectors(chain, 0, raw.data());
+    if (status != Status::Ok) return status;
     miniFat_.resize(raw.size() / 4);
     for (size_t i = 0; i < miniFat_.size(); ++i) miniFat_[i] = Le32(raw.data() + 4 * i);
   }
@@ -308,23 +342,24 @@ Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
   uint64_t size = d.size;
   if (size == 0) return Status::Ok;
   if (size > 0x80000000u && sectorSize_ < 4096) return Status::Corrupt;
-  uint64_t fileSize = bytes_->size();
+  // The bytes of [offset, offset + length) that the file holds.
+  auto inside = [this](uint64_t offset, uint32_t length) -> uint32_t {
+    return offset < fileSize_ ? static_cast<uint32_t>(std::min<uint64_t>(length, fileSize_ - offset)) : 0;
+  };
   uint64_t laid = 0;
-  auto add = [&](uint64_t offset, uint32_t length) {
+  auto add = [&](uint64_t offset, uint32_t length, uint32_t zeros) {
     uint64_t position = laid;
-    laid += length;
-    uint32_t inside = 0;
-    if (offset < fileSize) inside = static_cast<uint32_t>(std::min<uint64_t>(length, fileSize - offset));
-    uint32_t zeros = length - inside;
+    laid += static_cast<uint64_t>(length) + zeros;
+    if (length == 0 && zeros == 0) return;
     if (!runs->empty()) {
       Run& last = runs->back();
       if (last.zeros == 0 && last.offset + last.length == offset) {
-        last.length += inside;
+        last.length += length;
         last.zeros = zeros;
         return;
       }
     }
-    runs->push_back(Run{offset, inside, zeros, position});
+    runs->push_back(Run{offset, length, zeros, position});
   };
   std::vector<uint32_t> chain;
   uint64_t remaining = size;
@@ -336,63 +371,67 @@ Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
       uint64_t offset = ((static_cast<uint64_t>(miniStreamSectors_[sectorIndex]) + 1) << sectorShift_) +
                         (pos & (sectorSize_ - 1));
       uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, kMiniSectorSize));
-      add(offset, length);
+      // Each mini sector is read on its own: what the file holds of it is
+      // completed with zeros, and one it lacks fails the stream.
+      uint32_t held = inside(offset, length);
+      if (held == 0) return Status::Corrupt;
+      add(offset, held, length - held);
       remaining -= length;
     }
-  } else {
-    if (Chain(d.start, size, false, &chain) != Status::Ok) return Status::Corrupt;
-    for (uint32_t sector : chain) {
-      if (remaining == 0) break;
-      uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, sectorSize_));
-      add((static_cast<uint64_t>(sector) + 1) << sectorShift_, length);
-      remaining -= length;
-    }
+    return Status::Ok;
   }
-  return remaining == 0 ? Status::Ok : Status::Corrupt;
+  if (Chain(d.start, size, false, &chain) != Status::Ok) return Status::Corrupt;
+  for (uint32_t sector : chain) {
+    uint64_t offset = (static_cast<uint64_t>(sector) + 1) << sectorShift_;
+    uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, sectorSize_));
+    uint32_t held = inside(offset, length);
+    remaining -= length;
+    if (remaining == 0) {
+      if (held == 0) return Status::Corrupt;
+      add(offset, held, length - held);
+      break;
+    }
+    add(offset, held, 0);
+    if (held < length) break;  // the file ends here, and so do the stream's bytes
+  }
+  return Status::Ok;
 }
 
-void CompoundFile::Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
-                        size_t count) const {
+uint64_t CompoundFile::Length(const std::vector<Run>& runs) {
+  if (runs.empty()) return 0;
+  const Run& last = runs.back();
+  return last.position + last.length + last.zeros;
+}
+
+Status CompoundFile::Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
+                          size_t count) const {
   auto it = std::upper_bound(runs.begin(), runs.end(), position,
                              [](uint64_t p, const Run& r) { return p < r.position; });
-  if (it == runs.begin()) return;
-  for (--it; it != runs.end() && count != 0; ++it) {
+  if (it != runs.begin()) --it;
+  for (; it != runs.end() && count != 0; ++it) {
     const Run& run = *it;
-    uint64_t runLength = static_cast<uint64_t>(run.length) + run.zeros;
-    if (position >= run.position + runLength) continue;
+    uint64_t runLength = run.length + run.zeros;
+    if (position < run.position || position >= run.position + runLength) return Status::Corrupt;
     uint64_t within = position - run.position;
     size_t take = static_cast<size_t>(std::min<uint64_t>(count, runLength - within));
     size_t fromFile = 0;
     if (within < run.length) fromFile = static_cast<size_t>(std::min<uint64_t>(take, run.length - within));
-    if (fromFile != 0) std::memcpy(dest, bytes_->data() + run.offset + within, fromFile);
+    if (fromFile != 0 && !source_->Read(run.offset + within, dest, fromFile)) return Status::ReadFault;
     if (take > fromFile) std::memset(dest + fromFile, 0, take - fromFile);
     dest += take;
     count -= take;
     position += take;
   }
-}
-
-Status CompoundFile::StreamBytes(uint32_t id, std::vector<uint8_t>* storage, const uint8_t** out) const {
-  std::vector<Run> runs;
-  Status status = Layout(id, &runs);
-  if (status != Status::Ok) return status;
-  if (runs.size() == 1 && runs[0].zeros == 0) {
-    *out = bytes_->data() + runs[0].offset;
-    return Status::Ok;
-  }
-  storage->resize(static_cast<size_t>(entries_[id].size));
-  Copy(runs, 0, storage->data(), storage->size());
-  *out = storage->data();
-  return Status::Ok;
+  return count == 0 ? Status::Ok : Status::Corrupt;
 }
 
 Status CompoundFile::ReadAll(uint32_t id, std::vector<uint8_t>* out) const {
   std::vector<Run> runs;
   Status status = Layout(id, &runs);
   if (status != Status::Ok) return status;
+  if (Length(runs) != entries_[id].size) return Status::Corrupt;
   out->resize(static_cast<size_t>(entries_[id].size));
-  Copy(runs, 0, out->data(), out->size());
-  return Status::Ok;
+  return Copy(runs, 0, out->data(), out->size());
 }
 
 }  // namespace msiarc::cfb

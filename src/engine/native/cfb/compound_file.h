@@ -1,9 +1,11 @@
 // Read-only access to a compound file (structured storage), versions 3 and 4.
 //
-// The file is mapped (or handed over as bytes); opening validates the header,
-// builds the FAT, follows the directory chain and the mini-stream chain, and
-// lists the children of the root storage. Nothing else is read until asked.
-// Every sector number, chain and directory link is checked before use.
+// The file is read with positioned reads (or handed over as bytes), never
+// mapped: a file that another program shortens while it is open makes a read
+// fail, it cannot fault. Opening validates the header, reads the FAT,
+// follows the directory chain and the mini-stream chain, and lists the
+// children of the root storage. Nothing else is read until asked. Every
+// sector number, chain and directory link is checked before use.
 #pragma once
 
 #include <cstddef>
@@ -16,18 +18,23 @@
 
 namespace msiarc::cfb {
 
-enum class Status : uint8_t { Ok, NotCompound, Corrupt, NoMemory };
+// ReadFault: the file no longer holds bytes it held when it was opened.
+enum class Status : uint8_t { Ok, NotCompound, Corrupt, NoMemory, ReadFault };
 
-// Bytes of the whole file; owns the mapping or the copy.
-class FileBytes {
+// Where the bytes of the file come from.
+class Source {
  public:
-  virtual ~FileBytes() = default;
-  virtual const uint8_t* data() const = 0;
-  virtual size_t size() const = 0;
+  virtual ~Source() = default;
+  // The size when the file was opened; everything else is judged by it.
+  virtual uint64_t Size() const = 0;
+  // Copies count bytes at offset; false when they are no longer all there.
+  virtual bool Read(uint64_t offset, uint8_t* dest, size_t count) const = 0;
 };
 
-std::unique_ptr<FileBytes> MapFile(const char* path);
-std::unique_ptr<FileBytes> CopyBytes(const uint8_t* data, size_t size);
+// A regular file, or null. Anything else (a folder, pipe, socket, device) is
+// refused at once, without waiting for a writer or touching the device.
+std::unique_ptr<Source> OpenFile(const char* path);
+std::unique_ptr<Source> CopyBytes(const uint8_t* data, size_t size);
 
 enum class EntryType : uint8_t { Unused = 0, Storage = 1, Stream = 2, Root = 5 };
 
@@ -45,16 +52,15 @@ struct DirEntry {
 // Where the bytes of one stream lie: a list of runs of the file (ordinary
 // sectors) or of the mini stream, in stream order.
 struct Run {
-  uint64_t offset;  // file offset, already resolved for mini sectors
-  uint32_t length;  // bytes of this run that are inside the file
-  uint32_t zeros;   // bytes past the end of the file that read as zeros
+  uint64_t offset;    // file offset, already resolved for mini sectors
+  uint64_t length;    // bytes of this run that are inside the file
+  uint32_t zeros;     // bytes past the end of the file that read as zeros
   uint64_t position;  // where the run begins in the stream
 };
 
 class CompoundFile {
  public:
-  static Status Open(std::unique_ptr<FileBytes> bytes,
-                     std::unique_ptr<CompoundFile>* out);
+  static Status Open(std::unique_ptr<Source> source, std::unique_ptr<CompoundFile>* out);
 
   const DirEntry& Root() const { return entries_[0]; }
   // Children of the root storage, in enumeration order (shorter names first,
@@ -68,28 +74,39 @@ class CompoundFile {
   // visits each sector once, so no stream outgrows the file (or, below the
   // cutoff, the mini stream). A size that lies is never worth reading.
   bool SizeFits(uint32_t id) const;
-  // Resolves a stream entry into file runs covering exactly its size.
+  // Resolves a stream entry into file runs, in stream order, covering the
+  // bytes of it that the file holds: its whole size, or less when the file
+  // ends inside its chain. As the reference engine reads a whole stream,
+  // the bytes stop at the first sector the file does not hold whole, except
+  // that a last sector the file holds in part is completed with zeros. A
+  // stream whose last sector, or any of whose mini sectors, lies wholly past
+  // the end cannot be read at all.
   Status Layout(uint32_t id, std::vector<Run>* runs) const;
-  // Reads a whole stream (bounded by the file size).
+  // How many bytes of the stream a layout covers.
+  static uint64_t Length(const std::vector<Run>& runs);
+  // Reads a whole stream that must be complete (a table, the string pool,
+  // the summary information).
   Status ReadAll(uint32_t id, std::vector<uint8_t>* out) const;
-  // The bytes of a whole stream: where they lie in the file when the stream
-  // is in one piece there, else copied into storage.
-  Status StreamBytes(uint32_t id, std::vector<uint8_t>* storage, const uint8_t** out) const;
-  // Copies bytes [position, position + count) of a laid-out stream.
-  void Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
-            size_t count) const;
-
-  uint64_t FileSize() const { return bytes_->size(); }
+  // Copies bytes [position, position + count) of a laid-out stream, which
+  // lie within Length(runs).
+  Status Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
+              size_t count) const;
 
  private:
   CompoundFile() = default;
   Status Parse();
+  // The sectors of a chain: all of it (whole: the directory and the mini
+  // FAT, which must lie inside the file), or those that hold minBytes (a
+  // stream's, which may run past the end of the file).
   Status Chain(uint32_t start, uint64_t minBytes, bool whole, std::vector<uint32_t>* out) const;
   Status MiniChain(uint32_t start, uint64_t minBytes, std::vector<uint32_t>* out) const;
-  void ReadSectorBytes(uint64_t offset, uint8_t* dest, size_t count) const;
-  Status ReadChainBytes(const std::vector<uint32_t>& chain, std::vector<uint8_t>* out) const;
+  // Reads whole sectors one after another into dest, joining neighbours into
+  // one read. A sector past the end of the file reads as `missing` bytes; the
+  // part of the last sector past the end reads as zeros.
+  Status ReadSectors(const std::vector<uint32_t>& sectors, uint8_t missing, uint8_t* dest) const;
 
-  std::unique_ptr<FileBytes> bytes_;
+  std::unique_ptr<Source> source_;
+  uint64_t fileSize_ = 0;
   uint32_t sectorShift_ = 9;
   uint32_t sectorSize_ = 512;
   uint64_t sectorCount_ = 0;     // sectors that begin inside the file

@@ -206,10 +206,10 @@ uint32_t StringPool::Find(std::u16string_view text) const {
 // ---------------------------------------------------------------------------
 // Database
 
-OpenStatus Database::Open(std::unique_ptr<cfb::FileBytes> bytes, std::shared_ptr<Database>* out) {
+OpenStatus Database::Open(std::unique_ptr<cfb::Source> source, std::shared_ptr<Database>* out) {
   try {
     std::shared_ptr<Database> db(new Database());
-    cfb::Status status = cfb::CompoundFile::Open(std::move(bytes), &db->file_);
+    cfb::Status status = cfb::CompoundFile::Open(std::move(source), &db->file_);
     if (status == cfb::Status::NotCompound) return OpenStatus::NotDatabase;
     if (status == cfb::Status::NoMemory) return OpenStatus::NoMemory;
     if (status != cfb::Status::Ok) return OpenStatus::Corrupt;
@@ -223,13 +223,11 @@ OpenStatus Database::Open(std::unique_ptr<cfb::FileBytes> bytes, std::shared_ptr
     int64_t dataId = db->file_->FindChild(EncodeStreamName(u"_StringData", true));
     if (poolId < 0 || dataId < 0) return OpenStatus::NotDatabase;
     std::vector<uint8_t> pool;
-    if (db->file_->ReadAll(static_cast<uint32_t>(poolId), &pool) != cfb::Status::Ok) return OpenStatus::Corrupt;
-    const uint8_t* data = nullptr;
-    size_t dataSize = static_cast<size_t>(db->file_->Entry(static_cast<uint32_t>(dataId)).size);
-    if (db->file_->StreamBytes(static_cast<uint32_t>(dataId), &db->stringData_, &data) != cfb::Status::Ok) {
+    if (db->file_->ReadAll(static_cast<uint32_t>(poolId), &pool) != cfb::Status::Ok ||
+        db->file_->ReadAll(static_cast<uint32_t>(dataId), &db->stringData_) != cfb::Status::Ok) {
       return OpenStatus::Corrupt;
     }
-    OpenStatus loaded = db->strings_.Load(pool, data, dataSize);
+    OpenStatus loaded = db->strings_.Load(pool, db->stringData_.data(), db->stringData_.size());
     if (loaded != OpenStatus::Ok) return loaded;
     *out = std::move(db);
     return OpenStatus::Ok;
@@ -295,7 +293,7 @@ TableStatus Database::LoadTable(std::u16string_view name, std::shared_ptr<Table>
     const cfb::DirEntry& entry = file_->Entry(static_cast<uint32_t>(streamId));
     if (entry.type == cfb::EntryType::Stream && entry.size != 0) {
       if (entry.size % rowSize != 0 || entry.size / rowSize > 0xFFFFFFFFu) return TableStatus::Corrupt;
-      if (file_->StreamBytes(static_cast<uint32_t>(streamId), &table->owned, &table->cells) != cfb::Status::Ok) {
+      if (file_->ReadAll(static_cast<uint32_t>(streamId), &table->cells) != cfb::Status::Ok) {
         return TableStatus::Corrupt;
       }
       table->rowCount = static_cast<uint32_t>(entry.size / rowSize);

@@ -89,14 +89,13 @@ struct Table {
   std::vector<Column> columns;
   uint32_t rowCount = 0;
   bool hasBinary = false;
-  const uint8_t* cells = nullptr;      // column-major cells: in the file, or in owned
-  std::vector<uint8_t> owned;
+  std::vector<uint8_t> cells;          // column-major
   std::vector<uint32_t> entries;       // virtual tables: directory entry per row
   std::vector<std::u16string> names;   // virtual tables: the Name of each row
 
   uint32_t Cell(uint32_t row, size_t column) const {
     const Column& c = columns[column];
-    const uint8_t* p = cells + c.blockOffset + static_cast<uint64_t>(row) * c.bytes;
+    const uint8_t* p = cells.data() + c.blockOffset + static_cast<uint64_t>(row) * c.bytes;
     uint32_t v = p[0] | (static_cast<uint32_t>(p[1]) << 8);
     if (c.bytes >= 3) v |= static_cast<uint32_t>(p[2]) << 16;
     if (c.bytes == 4) v |= static_cast<uint32_t>(p[3]) << 24;
@@ -106,7 +105,7 @@ struct Table {
 
 class Database {
  public:
-  static OpenStatus Open(std::unique_ptr<cfb::FileBytes> bytes, std::shared_ptr<Database>* out);
+  static OpenStatus Open(std::unique_ptr<cfb::Source> source, std::shared_ptr<Database>* out);
 
   const cfb::CompoundFile& File() const { return *file_; }
   const StringPool& Strings() const { return strings_; }
@@ -128,7 +127,7 @@ class Database {
   std::shared_ptr<Table> VirtualTable(TableKind kind, const char16_t* name);
 
   std::unique_ptr<cfb::CompoundFile> file_;
-  std::vector<uint8_t> stringData_;  // a copy, when the stream is not in one piece
+  std::vector<uint8_t> stringData_;
   StringPool strings_;
   std::mutex lock_;
   std::map<std::u16string, std::shared_ptr<const Table>, std::less<>> tables_;
