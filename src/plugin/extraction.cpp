@@ -140,8 +140,7 @@ bool ComposeDestinationPath(WCHAR* buffer, const WCHAR* path,
 void AppendPathSeparator(WCHAR* buffer) {
   const size_t n = UnitLength(buffer);
   if (n == 0 || n >= kDestinationUnits - 1) return;
-  const WCHAR last = buffer[n - 1];
-  if (last == WTEXT('\\') || last == WTEXT('/')) return;
+  if (IsHostPathSeparator(buffer[n - 1])) return;
   buffer[n] = HostPathSeparator(buffer, n);
   buffer[n + 1] = 0;
 }

@@ -75,3 +75,11 @@ WCHAR HostPathSeparator(const WCHAR* buffer, size_t length) {
   return WTEXT('/');
 #endif
 }
+
+bool IsHostPathSeparator(WCHAR c) {
+#ifdef _WIN32
+  return c == WTEXT('\\') || c == WTEXT('/');
+#else
+  return c == WTEXT('/');
+#endif
+}

@@ -33,6 +33,10 @@ int HostFileTime(FILETIME archiveTime);
 int HostFileAttributes();
 // The separator put between a destination folder and a name.
 WCHAR HostPathSeparator(const WCHAR* buffer, size_t length);
+// Whether a host path already ends a folder with this character: a
+// backslash or a slash on Windows, a slash alone on Linux, where a
+// backslash is part of a file name.
+bool IsHostPathSeparator(WCHAR c);
 
 // Listing steps (listing.cpp).
 FileEntry* AdvanceCursor(MsiArchive* archive);
