@@ -11,7 +11,7 @@
 # On a display of its own, with a throw-away home and configuration folder
 # and the English interface, Double Commander gets BUILD_DIR/msiarc.so as a
 # packer plug-in for the extension msi, with the capabilities `msiarc caps`
-# reports, and is driven by keystrokes (xdotool):
+# reports, and is driven by keystrokes and clicks (xdotool):
 #   1. Return on a .msi database enters it (by extension); Ctrl+A marks
 #      everything, F5 and Return copy it to the other panel;
 #   2. Ctrl+PgDn on a database whose extension no plug-in is registered for
@@ -107,7 +107,6 @@ title_is_folder() { title | grep -qF "($1/)"; }
 title_is_archive() { title | grep -q '^Double Commander'; }
 dialog_shown() { names "$1" | grep -q .; }
 dialog_gone() { ! dialog_shown "$1"; }
-key() { xdotool key --delay 50 "$@"; }
 
 # The tree the command-line host writes, and its file count.
 expected_count=()
@@ -118,8 +117,9 @@ for n in 1 2; do
   expected_count[$n]=$(find "$work/expected/$n" -type f | wc -l)
 done
 
-# A display of its own.
-Xvfb -displayfd 3 -screen 0 1280x760x24 -nolisten tcp 3>"$work/display" \
+# A display of its own. -noreset: the server would otherwise reset whenever
+# its last client leaves, and refuse the file manager's connection meanwhile.
+Xvfb -displayfd 3 -screen 0 1280x760x24 -nolisten tcp -noreset 3>"$work/display" \
   >"$work/xvfb.out" 2>&1 &
 xvfb_pid=$!
 display_known() {
@@ -150,6 +150,9 @@ cat >"$work/config/doublecmd.xml" <<EOF
   <ToolTips>
     <ShowToolTipMode>False</ShowToolTipMode>
   </ToolTips>
+  <AutoRefresh>
+    <Options>0</Options>
+  </AutoRefresh>
   <Log Enabled="True" Count="0" LogFileWithDateInName="False">
     <FileName>$oplog</FileName>
     <Options>1023</Options>
@@ -171,15 +174,18 @@ doublecmd --config-dir="$work/config" --servername="msiarc-real-host-$$" --no-sp
 host_pid=$!
 wait_for "main window showing $work/in/1" title_is_folder "$work/in/1"
 window=$(xdotool search --onlyvisible --name 'Double Commander' | head -n1)
-# No window manager: the window is placed at the top of the screen, and a
-# click into the left file list gives the panel the keyboard. Tab makes the
-# right panel active, which the title shows, once keys arrive; until then
-# the click is repeated. Then the window holds the keyboard focus itself
-# and the pointer leaves it: keys go to the window under the pointer
-# otherwise, and a tooltip there would take them.
+# No window manager: the window is placed at the top of the screen and given
+# the keyboard focus before each key the panels take; a click into a file
+# list makes its panel active and gives it the keyboard within the window
+# (the title then names that panel's folder). Tab makes the right panel
+# active once keys arrive at all; until then the click is repeated.
 xdotool windowmove --sync "$window" 0 0 windowsize --sync "$window" 1280 720
+key() { xdotool windowfocus "$window" key --delay 50 "$@"; }
+dialog_key() { xdotool key --delay 50 "$@"; }
+click_left() { xdotool mousemove 200 400 click 1; }
+click_right() { xdotool mousemove 900 400 click 1; }
 keys_arrive() {
-  xdotool mousemove 200 400 click 1
+  click_left
   key Tab
   local until=$((SECONDS + 3))
   while [ $SECONDS -lt $until ]; do
@@ -189,9 +195,23 @@ keys_arrive() {
   return 1
 }
 wait_for "keys to reach the file panels" keys_arrive
-xdotool windowfocus --sync "$window" mousemove 640 750
-key Tab
-wait_for "left panel active after Tab" title_is_folder "$work/in/1"
+click_left
+wait_for "left panel active" title_is_folder "$work/in/1"
+
+# With the cursor on [..], F5 opens the copy dialog only when Ctrl+A has
+# marked something. Now and then, on a loaded machine, a Ctrl+A right after
+# a click into the list marks nothing: the keys are sent again, and the
+# output says so.
+open_copy_dialog() {
+  key Home ctrl+a F5
+  local until=$((SECONDS + 10))
+  while [ $SECONDS -lt $until ]; do
+    dialog_shown '^Copy file' && return 0
+    sleep 0.1
+  done
+  echo "real-host: no copy dialog 10 s after Home, Ctrl+A, F5: sent again"
+  return 1
+}
 
 # copy_out N: marks everything in the archive of the left panel, copies it
 # to the right panel and waits for the operation log to name every file.
@@ -199,9 +219,8 @@ copy_out() {
   local n=$1 db
   db=$(basename "$work"/in/$n/*)
   shot "$n-listing"
-  key ctrl+a F5
-  wait_for "copy dialog" dialog_shown '^Copy file'
-  key Return
+  wait_for "copy dialog" open_copy_dialog
+  dialog_key Return
   wait_for "copy dialog to close" dialog_gone '^Copy file'
   extracted() {
     grep -q 'Error: ' "$oplog" && return 0
@@ -219,30 +238,37 @@ copy_out() {
   echo "real-host: $db: ${expected_count[$n]} files copied out, equal to msiarc extract's"
 }
 
+# enter_left_archive WHAT: the right panel, then the left one made active
+# by clicks; the title then says whether the left one shows an archive.
+enter_left_archive() {
+  click_right
+  wait_for "right panel active" title_is_folder "$work/out/$1"
+  click_left
+  wait_for "left panel inside $2" title_is_archive
+}
+
 # 1. By extension: Return on the .msi database.
 key Home Down Return
-# Tab twice: the title says whether the left panel now shows an archive.
-key Tab
-wait_for "right panel active" title_is_folder "$work/out/1"
-key Tab
-wait_for "left panel inside $by_extension" title_is_archive
+enter_left_archive 1 "$by_extension"
 copy_out 1
 
 # 2. By content: leave the archive, go to the merge module's folder,
 #    Ctrl+PgDn on it; the right panel moves to the second destination.
+click_left
 key BackSpace
 wait_for "left panel back in $work/in/1" title_is_folder "$work/in/1"
 key BackSpace
 wait_for "left panel in $work/in" title_is_folder "$work/in"
 key Down Return
 wait_for "left panel in $work/in/2" title_is_folder "$work/in/2"
-key Home Down ctrl+Next Tab
+key Home Down ctrl+Next
+click_right
 wait_for "right panel active" title_is_folder "$work/out/1"
 key BackSpace
 wait_for "right panel in $work/out" title_is_folder "$work/out"
 key Down Return
 wait_for "right panel in $work/out/2" title_is_folder "$work/out/2"
-key Tab
+click_left
 wait_for "left panel inside $by_content (by content)" title_is_archive
 copy_out 2
 
