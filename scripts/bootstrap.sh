@@ -2,7 +2,9 @@
 # Installs the Debian packages msiarc needs, only those that are missing:
 # compilers and CMake, the mingw-w64 cross compiler, GoogleTest sources,
 # Wine for the Windows tests, msitools and wixl for the test databases,
-# clang for the fuzz targets. Fast when everything is present.
+# clang for the fuzz targets, Double Commander with a virtual display,
+# xdotool and ImageMagick for the file manager test, dpkg-dev for the
+# Debian package. Fast when everything is present.
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 msitools wixl
   clang libclang-rt-14-dev
+  doublecmd-gtk xvfb xdotool imagemagick dpkg-dev
 )
 
 installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset the tests need and runs every test: the Windows build
 # (its tests under wine64), the native build under AddressSanitizer and
-# UndefinedBehaviorSanitizer (with the cross-build comparisons), and the
+# UndefinedBehaviorSanitizer (with the cross-build comparisons, and the file
+# manager test, which loads the plug-in and host of native-release), and the
 # concurrency tests under ThreadSanitizer. Ends with each run's summary;
 # exits non-zero when anything failed.
 set -uo pipefail
@@ -14,8 +15,8 @@ jobs=${MSIARC_JOBS:-$(nproc)}
 declare -a summary
 status=0
 
-# configure_and_build PRESET [CMAKE ARGS...]
-configure_and_build() {
+# configure PRESET [CMAKE ARGS...]
+configure() {
   local preset=$1
   shift
   echo "== $preset: configure and build"
@@ -23,7 +24,11 @@ configure_and_build() {
     cat "$root/build/$preset-configure.log"
     return 1
   fi
-  cmake --build --preset "$preset" -j "$jobs"
+}
+
+# configure_and_build PRESET [CMAKE ARGS...]
+configure_and_build() {
+  configure "$@" && cmake --build --preset "$1" -j "$jobs"
 }
 
 # run_tests PRESET [CTEST ARGS...]
@@ -52,8 +57,16 @@ step() {  # step NAME COMMAND...: runs a step, records a failure
 if step "windows build" configure_and_build windows; then
   step "windows tests" run_tests windows
 fi
+# The plug-in and host without sanitizers, for the file manager test: a
+# file manager cannot load the sanitized library.
+build_release_host() {
+  configure native-release &&
+    cmake --build --preset native-release -j "$jobs" --target msiarc msiarc_host
+}
+step "native-release build" build_release_host
 if step "native build" configure_and_build native \
-    -DMSIARC_WINDOWS_BUILD_DIR="$root/build/windows"; then
+    -DMSIARC_WINDOWS_BUILD_DIR="$root/build/windows" \
+    -DMSIARC_RELEASE_BUILD_DIR="$root/build/native-release"; then
   step "native tests" run_tests native
 fi
 if step "native-tsan build" configure_and_build native-tsan; then

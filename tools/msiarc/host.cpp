@@ -143,7 +143,18 @@ std::string DefaultPluginPath() {
 #endif
   const size_t slash = self.find_last_of("/\\");
   if (slash == std::string::npos) return library;
-  return self.substr(0, slash + 1) + library;
+  const std::string folder = self.substr(0, slash + 1);
+  const std::string beside = folder + library;
+#ifndef _WIN32
+  // Installed: PREFIX/bin/msiarc loads PREFIX/lib/msiarc/msiarc.so.
+  const std::string_view bin = "/bin/";
+  if (folder.size() >= bin.size() &&
+      folder.compare(folder.size() - bin.size(), bin.size(), bin) == 0 &&
+      access(beside.c_str(), F_OK) != 0) {
+    return folder.substr(0, folder.size() - 4) + "lib/msiarc/" + library;
+  }
+#endif
+  return beside;
 }
 
 WString Widen(std::string_view utf8) {

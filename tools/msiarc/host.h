@@ -48,7 +48,9 @@ struct Plugin {
 bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error);
 void UnloadPlugin(Plugin* plugin);
 
-// The library beside this executable: msiarc.dll or msiarc.so.
+// The library beside this executable (msiarc.dll or msiarc.so); on Linux,
+// for a program in PREFIX/bin without one beside it, PREFIX/lib/msiarc/msiarc.so,
+// where the package installs it.
 std::string DefaultPluginPath();
 
 // Text at the boundary: the command line is UTF-8 (Windows: converted from

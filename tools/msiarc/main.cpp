@@ -20,10 +20,11 @@ void PrintHelp(std::FILE* out) {
                "usage: msiarc [--plugin PATH] COMMAND [ARGS...]\n"
                "\n"
                "Drives the msiarc plug-in library through its exports, as a\n"
-               "file manager does. The library is the one beside this program\n"
-               "unless --plugin names another.\n"
+               "file manager does: the library --plugin names, else\n"
+               "%s\n"
                "\n"
-               "commands:\n");
+               "commands:\n",
+               DefaultPluginPath().c_str());
   for (const Command& command : Commands()) {
     std::string line = std::string(command.name) +
                        (command.usage[0] ? " " : "") + command.usage;
