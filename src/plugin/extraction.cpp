@@ -1,6 +1,5 @@
 // Extraction: the ProcessFile family. The entry written is always the one
 // the listing handed out last; the two path arguments only say where.
-#include <algorithm>
 #include <new>
 #include <optional>
 
@@ -99,8 +98,7 @@ int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
     const WString name = HostEntryName(entry->name);
     const size_t n = name.size() < kDestinationUnits - 1 ? name.size()
                                                          : kDestinationUnits - 1;
-    std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(n), buffer);
-    buffer[n] = 0;
+    buffer[name.copy(buffer, n)] = 0;
   }
   if (PrepareContent(entry) != ERROR_SUCCESS) return kHostNotSupported;
   const Content& content = GetContent(entry);
