@@ -1,5 +1,6 @@
 // Table discovery: the names of the database's tables, from the rows of
-// _Validation and two probes, in a fixed order and without duplicates.
+// _Validation, then of the engine's catalogue _Tables, then two probes, in a
+// fixed order and without duplicates.
 #include <new>
 
 #include "catalog/catalog.h"
@@ -16,12 +17,10 @@ void AddTableName(MsiArchive* archive, const WCHAR* name) {
   }
 }
 
-void ReadValidationRows(MsiArchive* archive) {
+// Appends field 1 of every row the query delivers, in the engine's order.
+void ReadNameRows(MsiArchive* archive, const WCHAR* query) {
   MSIHANDLE view = 0;
-  if (MsiDatabaseOpenViewW(archive->database, WTEXT("SELECT * from _Validation"),
-                           &view) != 0) {
-    return;
-  }
+  if (MsiDatabaseOpenViewW(archive->database, query, &view) != 0) return;
   if (MsiViewExecute(view, 0) != 0) {
     MsiCloseHandle(view);
     return;
@@ -63,7 +62,12 @@ UINT ProbeTable(MsiArchive* archive, const WCHAR* name) {
 }
 
 DWORD DiscoverTables(MsiArchive* archive) {
-  ReadValidationRows(archive);
+  // _Validation's rows name the tables first, in its order; the engine's
+  // own catalogue then adds every table _Validation leaves out (it is
+  // optional, and often partial: a patch's own tables, a validation cube's
+  // Property).
+  ReadNameRows(archive, WTEXT("SELECT * from _Validation"));
+  ReadNameRows(archive, WTEXT("SELECT * from _Tables"));
   ProbeTable(archive, WTEXT("_ForceCodePage"));
   ProbeTable(archive, WTEXT("_Streams"));
   return archive->tableNames.empty() ? ERROR_NO_MORE_ITEMS : 0;

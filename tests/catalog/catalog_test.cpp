@@ -112,11 +112,13 @@ TEST(Recognition, AnswersByTheEngineAlone) {
   EXPECT_EQ(CanYouHandleThisFileW(empty), 0);
 }
 
-TEST(Discovery, FirstOccurrencesInRowOrderThenProbes) {
+TEST(Discovery, FirstOccurrencesInRowOrderThenTheCatalogueThenProbes) {
   Opened opened(Fixture("cat-discovery"));
   EXPECT_EQ(DiscoverTables(opened.archive()), 0u);
-  // "a" repeats "A" in another case; _ForceCodePage is refused by the engine.
-  EXPECT_EQ(opened.TableNames(), (Names{"A", "B", "Ghost", "C", "_Streams"}));
+  // "a" repeats "A" in another case; of the engine's catalogue only
+  // _Validation itself is new; _ForceCodePage is refused by the engine.
+  EXPECT_EQ(opened.TableNames(),
+            (Names{"A", "B", "Ghost", "C", "_Validation", "_Streams"}));
   EXPECT_TRUE(HasTableName(opened.archive(), W("ghost").c_str()));
   EXPECT_FALSE(HasTableName(opened.archive(), W("Gh").c_str()));
 }
@@ -124,17 +126,19 @@ TEST(Discovery, FirstOccurrencesInRowOrderThenProbes) {
 TEST(Discovery, StreamsListedByValidationKeepsItsPlace) {
   Opened opened(Fixture("cat-streams-listed"));
   EXPECT_EQ(DiscoverTables(opened.archive()), 0u);
-  EXPECT_EQ(opened.TableNames(), (Names{"_Streams", "Zed", "FEATURE"}));
+  // The catalogue's Feature is _Validation's FEATURE.
+  EXPECT_EQ(opened.TableNames(), (Names{"_Streams", "Zed", "FEATURE", "_Validation"}));
 }
 
-TEST(Discovery, WithoutValidationOnlyTheProbes) {
+TEST(Discovery, WithoutValidationTheCatalogueAndTheProbes) {
   Opened opened(Fixture("no-validation"));
   EXPECT_EQ(DiscoverTables(opened.archive()), 0u);
-  EXPECT_EQ(opened.TableNames(), (Names{"_Streams"}));
+  const Names catalogue = opened.TableNames();
+  EXPECT_EQ(catalogue, (Names{"Feature", "NothingHere", "Property", "_Streams"}));
   EXPECT_EQ(ProbeTable(opened.archive(), W("Property").c_str()), 0u);
   EXPECT_NE(ProbeTable(opened.archive(), W("Missing").c_str()), 0u);
   EXPECT_EQ(ProbeTable(opened.archive(), W("Property").c_str()), 0u);
-  EXPECT_EQ(opened.TableNames(), (Names{"_Streams", "Property"}));
+  EXPECT_EQ(opened.TableNames(), catalogue);
 }
 
 TEST(Schema, TablesWhoseViewOpensInNameOrder) {
@@ -148,10 +152,10 @@ TEST(Schema, TablesWhoseViewOpensInNameOrder) {
     EXPECT_EQ(table->archive, opened.archive());
     EXPECT_NE(table->view, 0u);
   }
-  EXPECT_EQ(made, (Names{"A", "B", "C", "_Streams"}));
-  EXPECT_EQ(opened.archive()->tableCount, 4);
+  EXPECT_EQ(made, (Names{"A", "B", "C", "_Validation", "_Streams"}));
+  EXPECT_EQ(opened.archive()->tableCount, 5);
   // One reference for the host, one for each table.
-  EXPECT_EQ(opened.archive()->refCount, 5);
+  EXPECT_EQ(opened.archive()->refCount, 6);
   EXPECT_EQ(opened.Table("_Streams")->isStreamsTable, 1);
   EXPECT_EQ(opened.Table("A")->isStreamsTable, 0);
 }

@@ -119,7 +119,8 @@ TEST(StreamAliases, EveryEntryShowsTheStreamItNames) {
       {"_Streams\\logo", "Art.logo"}, {"_Streams\\logo_001", "Icon.logo"},
   };
   std::vector<Listed> listed = ListAll(path);
-  ASSERT_EQ(expected.size() + 2, listed.size());  // and the two summaries
+  // and the two summaries and _Validation.csv
+  ASSERT_EQ(expected.size() + 3, listed.size());
   EXPECT_EQ(HostName("_SummaryInformation.csv"), listed.front().name);
   EXPECT_EQ(HostName("_Streams\\_SummaryInformation"), listed.back().name);
 
@@ -174,13 +175,15 @@ TEST(WindowsNames, MendedNamesKeepEveryStreamApart) {
       {"Names\\ok name.txt", "ok name.txt"},
   };
   std::vector<Listed> listed = ListAll(path);
-  // The summary, the cells, their aliases and the summary stream.
-  ASSERT_EQ(1 + 2 * cells.size() + 1, listed.size());
+  // The summary, the cells, _Validation.csv, the aliases and the summary
+  // stream.
+  ASSERT_EQ(1 + 2 * cells.size() + 2, listed.size());
   for (size_t i = 0; i < cells.size(); ++i) {
     EXPECT_EQ(HostName(cells[i].first), listed[1 + i].name);
   }
+  EXPECT_EQ(HostName("_Validation.csv"), listed[1 + cells.size()].name);
   std::map<WString, int> aliases;
-  for (size_t i = 1 + cells.size(); i + 1 < listed.size(); ++i) {
+  for (size_t i = 2 + cells.size(); i + 1 < listed.size(); ++i) {
     EXPECT_TRUE(InStreams(listed[i].name));
     ++aliases[listed[i].name];
   }

@@ -18,7 +18,7 @@ TEST(Population, SummaryTablesAndCellsInListingOrder) {
       "Icon\\logo", "Icon\\dup", "Icon\\DUP_001", "Icon\\sub\\x.y",
       "Icon\\__\\__\\evil.dll", "Icon\\a\\__\\b", "Icon\\.config", "Icon\\x_",
       "Icon\\a.b.c", "Icon\\100%", "Icon\\____",
-      "Mixed\\first", "Mixed\\second", "IntOnly.csv"};
+      "Mixed\\first", "Mixed\\second", "IntOnly.csv", "_Validation.csv"};
   ASSERT_GE(names.size(), expected.size());
   EXPECT_EQ(Names(names.begin(), names.begin() + expected.size()), expected);
 
