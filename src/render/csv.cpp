@@ -1,9 +1,10 @@
 // The table CSV writer and the field routine both CSV files share.
 //
 // Dialect: UTF-8 with a byte-order mark, every field in double quotes,
-// fields separated by one comma, every line ended by CR LF. Nothing inside a
-// value is escaped: a quote, comma or line break is written as it stands,
-// and readers of these files rely on exactly that form.
+// fields separated by one comma, every line ended by CR LF. A double quote
+// inside a value is written as two (RFC 4180), so that every standard CSV
+// reader finds the fields; commas and line breaks stay as they are, inside
+// the field's quotes.
 //
 // One code path measures and writes: with no block the cursor only counts,
 // with a block it writes, never past `end`.
@@ -72,25 +73,44 @@ void EndCsvLine(CsvCursor& cursor) {
   cursor.pos += 2;
 }
 
+namespace {
+
+// Converts text to UTF-8 into the room left, as far as it fits.
+void PutCsvText(CsvCursor& cursor, const WCHAR* text, size_t length) {
+  const size_t room = CsvRoom(cursor);
+  if (length == 0 || room == 0) return;
+  const int units = length > INT_MAX ? INT_MAX : static_cast<int>(length);
+  const int bytes = room > INT_MAX ? INT_MAX : static_cast<int>(room);
+  const int written = WideCharToMultiByte(
+      CP_UTF8, 0, text, units, reinterpret_cast<char*>(cursor.data + cursor.pos),
+      bytes, nullptr, nullptr);
+  if (written > 0) cursor.pos += static_cast<size_t>(written);
+}
+
+}  // namespace
+
 void WriteCsvField(CsvCursor& cursor, const WCHAR* text, size_t length,
                    bool separated) {
+  size_t quotes = 0;
+  for (size_t i = 0; i < length; ++i) quotes += text[i] == '"';
   if (cursor.end == nullptr) {
-    cursor.pos += static_cast<size_t>(Utf8Length(text, length)) + 2 +
+    cursor.pos += static_cast<size_t>(Utf8Length(text, length)) + quotes + 2 +
                   (separated ? 1 : 0);
     return;
   }
   if (separated) PutCsvByte(cursor, ',');
   PutCsvByte(cursor, '"');
-  const size_t room = CsvRoom(cursor);
-  if (length != 0 && room != 0) {
-    const int units = length > INT_MAX ? INT_MAX : static_cast<int>(length);
-    const int bytes = room > INT_MAX ? INT_MAX : static_cast<int>(room);
-    const int written = WideCharToMultiByte(
-        CP_UTF8, 0, text, units,
-        reinterpret_cast<char*>(cursor.data + cursor.pos), bytes, nullptr,
-        nullptr);
-    if (written > 0) cursor.pos += static_cast<size_t>(written);
+  // A quote inside the value is written twice. A quote is never part of a
+  // surrogate pair, so each run between quotes converts on its own.
+  size_t start = 0;
+  for (size_t i = 0; i < length && quotes != 0; ++i) {
+    if (text[i] != '"') continue;
+    PutCsvText(cursor, text + start, i - start);
+    PutCsvByte(cursor, '"');
+    PutCsvByte(cursor, '"');
+    start = i + 1;
   }
+  PutCsvText(cursor, text + start, length - start);
   PutCsvByte(cursor, '"');
 }
 

@@ -28,7 +28,7 @@ TEST_F(CsvTest, RowsFollowTheDialectByteForByte) {
   const std::string expected =
       std::string(kBom) +
       "\"Key\",\"Id\",\"Text\"\r\n"
-      "\"k1\",\"7\",\"a\"b\"\r\n"              // quote left undoubled
+      "\"k1\",\"7\",\"a\"\"b\"\r\n"            // a quote inside is doubled
       "\"k2\",\"(null)\",\"\"\r\n"             // null integer, empty string
       "\"k3\",\"-2147483647\",\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"\r\n"
       "\"k4\",\"2147483647\",\"x,y\"\r\n"
