@@ -1,6 +1,8 @@
 // The summary information file: a "Name","Value" header and one line per
 // property the database holds, in property id order, in the CSV dialect of
 // the table writer.
+#include <new>
+
 #include "render/csv_cursor.h"
 #include "render/render.h"
 
@@ -16,6 +18,28 @@ size_t TextLength(const WCHAR* text, size_t capacity) {
   size_t n = 0;
   while (n < capacity && text[n] != 0) ++n;
   return n;
+}
+
+// A text value longer than the usual buffer, read whole: `units` is the
+// length the engine reported, without the terminator.
+UINT ReadLongText(MSIHANDLE summary, UINT id, DWORD units, WString& text) {
+  if (units >= 0x7FFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+  try {
+    text.assign(static_cast<size_t>(units) + 1, WCHAR(0));
+  } catch (const std::bad_alloc&) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  UINT type = 0;
+  INT integer = 0;
+  FILETIME time{0, 0};
+  DWORD capacity = units + 1;
+  const UINT result = MsiSummaryInfoGetPropertyW(
+      summary, id, &type, &integer, &time, text.data(), &capacity);
+  if (result != ERROR_SUCCESS || type != kTypeText) {
+    return result != ERROR_SUCCESS ? result : ERROR_INVALID_DATA;
+  }
+  text.resize(TextLength(text.c_str(), text.size()));
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -60,7 +84,14 @@ DWORD FormatFileTime(WCHAR* buffer, FILETIME time) {
   if (start > 0 && start < static_cast<int>(kValueUnits)) {
     buffer[start - 1] = WTEXT(' ');
   } else {
-    start = 0;
+    // A date the user's format cannot show is still shown, as year, month
+    // and day.
+    WCHAR* end = buffer;
+    FormatToBufferEx(buffer, kValueUnits, &end, nullptr, WTEXT("%04u-%02u-%02u "),
+                     static_cast<unsigned>(calendar.wYear),
+                     static_cast<unsigned>(calendar.wMonth),
+                     static_cast<unsigned>(calendar.wDay));
+    start = static_cast<int>(end - buffer);
   }
   if (GetTimeFormatW(LOCALE_USER_DEFAULT, TIME_FORCE24HOURFORMAT, &calendar,
                      nullptr, buffer + start,
@@ -85,10 +116,15 @@ DWORD RenderSummaryCsv(FileEntry* entry, DWORD* slot) {
       FILETIME time{0, 0};
       WCHAR value[kValueUnits] = {};
       DWORD units = kValueUnits;
-      if (MsiSummaryInfoGetPropertyW(entry->record, id, &type, &integer, &time,
-                                     value, &units) != ERROR_SUCCESS) {
-        continue;
+      const WCHAR* text = value;
+      WString longText;  // a text value that does not fit `value`
+      UINT result = MsiSummaryInfoGetPropertyW(entry->record, id, &type,
+                                               &integer, &time, value, &units);
+      if (result == ERROR_MORE_DATA && type == kTypeText) {
+        result = ReadLongText(entry->record, id, units, longText);
+        text = longText.c_str();
       }
+      if (result != ERROR_SUCCESS) continue;
       switch (type) {
         case kTypeI2:
         case kTypeI4:
@@ -106,8 +142,10 @@ DWORD RenderSummaryCsv(FileEntry* entry, DWORD* slot) {
       const WCHAR* name = SummaryPropertyNames[id].name;
       if (name == nullptr) continue;
       value[kValueUnits - 1] = 0;
+      const size_t length = text == value ? TextLength(value, kValueUnits)
+                                          : longText.size();
       WriteCsvField(cursor, name, TextLength(name, kValueUnits), false);
-      WriteCsvField(cursor, value, TextLength(value, kValueUnits), true);
+      WriteCsvField(cursor, text, length, true);
       EndCsvLine(cursor);
     }
   }

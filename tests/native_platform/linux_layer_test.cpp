@@ -88,17 +88,22 @@ TEST(LinuxTime, FormatsUseALocaleObjectAndLeaveTheProcessLocaleAlone) {
   EXPECT_EQ(std::u16string(u"09:07:05"), std::u16string(time));
   EXPECT_EQ(before, setlocale(LC_ALL, nullptr));
 
-  // The short date is the one the user's LC_TIME gives.
+  // The short date is the one the user's LC_TIME gives, with the year in
+  // full where the locale has two digits for it.
+  std::string pattern = nl_langinfo_l(D_FMT, msiarc::platform::GetUserLocale().locale);
+  for (size_t at = pattern.find("%y"); at != std::string::npos; at = pattern.find("%y")) {
+    pattern[at + 1] = 'Y';
+  }
   char expected[64];
   struct tm when {};
   when.tm_year = 126;
   when.tm_mon = 2;
   when.tm_mday = 4;
   const auto& user = msiarc::platform::GetUserLocale();
-  strftime_l(expected, sizeof expected, nl_langinfo_l(D_FMT, user.locale), &when,
-             user.locale);
+  strftime_l(expected, sizeof expected, pattern.c_str(), &when, user.locale);
   std::u16string wideExpected(expected, expected + std::string(expected).size());
   EXPECT_EQ(wideExpected, std::u16string(date));
+  EXPECT_NE(std::u16string::npos, std::u16string(date).find(u"2026"));
 
   // Invalid dates and unsupported forms fail instead of printing garbage.
   SYSTEMTIME bad = t;

@@ -175,6 +175,11 @@ TEST(SummaryCsv, FileTimeTexts) {
   ASSERT_NE(WString::npos, space);
   EXPECT_NE(WString::npos, text.find(W("26")));
   EXPECT_NE(WString::npos, text.find(W("13:45"), space));
+
+  // The last times a FILETIME holds still show their date.
+  FormatFileTime(buffer, FILETIME{0xFFFFFFFFu, 0x7FFFFFFFu});
+  EXPECT_NE(WString::npos, WString(buffer).find(W("30828")));
+  EXPECT_NE(WString::npos, WString(buffer).find(W("48:05")));
 }
 
 }  // namespace

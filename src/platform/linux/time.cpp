@@ -50,9 +50,10 @@ unsigned DaysInMonth(unsigned year, unsigned month) {
 }
 
 // The ranges Windows accepts for a SYSTEMTIME (the day of the week is
-// ignored).
-bool ValidDate(const SYSTEMTIME& t) {
-  return t.wYear >= 1601 && t.wYear <= 30827 && t.wMonth >= 1 &&
+// ignored). The date formatter also shows the year 30828, which the last
+// FILETIMEs reach.
+bool ValidDate(const SYSTEMTIME& t, unsigned lastYear = 30827) {
+  return t.wYear >= 1601 && t.wYear <= lastYear && t.wMonth >= 1 &&
          t.wMonth <= 12 && t.wDay >= 1 &&
          t.wDay <= DaysInMonth(t.wYear, t.wMonth);
 }
@@ -175,11 +176,17 @@ int GetDateFormatW(LCID, DWORD flags, const SYSTEMTIME* date, LPCWSTR format,
     return 0;
   }
   const SYSTEMTIME when = date != nullptr ? *date : Now();
-  if (!ValidDate(when)) return 0;
+  if (!ValidDate(when, 30828)) return 0;
   const char* pattern =
       nl_langinfo_l(D_FMT, msiarc::platform::GetUserLocale().locale);
   if (pattern == nullptr || pattern[0] == 0) pattern = "%m/%d/%y";
-  return FormatInLocale(pattern, ToTm(when), out, capacity);
+  // A two-digit year (the C and POSIX locales: 1979 and 2079 both read 79)
+  // is shown with all its digits.
+  std::string whole(pattern);
+  for (size_t at = 0; (at = whole.find('%', at)) != std::string::npos; at += 2) {
+    if (at + 1 < whole.size() && whole[at + 1] == 'y') whole[at + 1] = 'Y';
+  }
+  return FormatInLocale(whole.c_str(), ToTm(when), out, capacity);
 }
 
 int GetTimeFormatW(LCID, DWORD flags, const SYSTEMTIME* time, LPCWSTR format,
