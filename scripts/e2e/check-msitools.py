@@ -5,17 +5,26 @@
 
 Every database (default: the shared corpus) is extracted with
 NATIVE_BUILD/msiarc. Then:
-  - every table .csv is parsed back with the dialect's own rules (byte-order
-    mark, every field quoted, quotes not doubled, CRLF after every line) into
-    rows of cells, which must equal the cells `msiinfo export` gives for the
-    table: the header is the column names, an integer column's null is
-    "(null)" where msiinfo leaves the cell empty;
+  - the tables shown (a .csv file or a folder each) are the tables
+    `msiinfo tables` lists, but for stream tables without rows, which show
+    nothing;
+  - every .csv file starts with a byte-order mark and is read back by
+    Python's csv module in strict mode (RFC 4180: a quote inside a field is
+    doubled); every record has the header's width;
+  - every table .csv holds the cells `msiinfo export` gives for the table:
+    the header is the column names, an integer column's null is "(null)"
+    where msiinfo leaves the cell empty;
+  - _SummaryInformation.csv holds the text and integer values `msiinfo
+    suminfo` gives;
   - every file of a stream folder (a table's folder, _Streams) must equal the
     bytes `msiinfo extract` gives for its stream.
 Known differences between msitools and the installer engine are named in
 MSITOOLS_DIFFERENCES and skipped only for that case. Exit status 1 on any
 difference; each prints the database, the entry and the first difference.
 """
+import codecs
+import csv
+import io
 import os
 import re
 import shutil
@@ -58,28 +67,67 @@ def idt_export(db, table):
     return head[0].split("\t"), head[1].split("\t"), head[3]
 
 
-def parse_csv(data, columns):
-    """Rows of `columns` cells from the dialect: BOM, "a","b"CRLF, no
-    escaping. A value may hold quotes, commas and line breaks, so a line is
-    matched as a whole: `columns` quoted fields, separated by commas, then
-    CRLF, the shortest such match first."""
+def parse_csv(data):
+    """The records of a CSV file, read by the csv module in strict mode
+    after the byte-order mark."""
     if not data.startswith(b"\xef\xbb\xbf"):
         raise ValueError("no byte-order mark")
     text = data[3:].decode("utf-8", "surrogateescape")
-    if columns == 0:
-        line = re.compile(r"\r\n", re.S)
-    else:
-        line = re.compile(r'"(.*?)"' + r',"(.*?)"' * (columns - 1) + r"\r\n",
-                          re.S)
-    rows, pos = [], 0
-    while pos < len(text):
-        m = line.match(text, pos)
-        if not m:
-            raise ValueError("unparsable text at character %d: %r" %
-                             (pos, text[pos:pos + 40]))
-        rows.append(list(m.groups()))
-        pos = m.end()
+    if not text.endswith("\r\n"):
+        raise ValueError("the last line has no CR LF")
+    try:
+        rows = list(csv.reader(io.StringIO(text, newline=""), strict=True))
+    except csv.Error as error:
+        raise ValueError("csv: %s" % error)
+    width = len(rows[0]) if rows else 0
+    for number, row in enumerate(rows, 1):
+        if len(row) != width:
+            raise ValueError("record %d has %d fields, the header %d" %
+                             (number, len(row), width))
     return rows
+
+
+# msiinfo suminfo's labels and the file's names for the same property.
+SUMMARY_TEXTS = {
+    "Title": "Title", "Subject": "Subject", "Author": "Author",
+    "Keywords": "Keywords", "Comments": "Comments", "Template": "Template",
+    "Last author": "Last Saved By", "Revision number (UUID)": "Revision Number",
+    "Application": "Creating Application",
+}
+SUMMARY_INTEGERS = {"Version": "Page Count", "Source": "Word Count",
+                    "Restrict": "Character Count", "Security": "Security"}
+
+
+def check_summary(db, csv_path, problems):
+    try:
+        rows = parse_csv(open(csv_path, "rb").read())
+    except ValueError as error:
+        problems.append("_SummaryInformation.csv: %s" % error)
+        return
+    if not rows or rows[0] != ["Name", "Value"]:
+        problems.append("_SummaryInformation.csv: header %r" %
+                        (rows[0] if rows else None))
+        return
+    got = dict(rows[1:])
+    out = run(["msiinfo", "suminfo", db])
+    if out.returncode != 0:
+        return
+    # msiinfo prints the texts as stored, in the summary's own code page.
+    try:
+        encoding = codecs.lookup("cp%d" % int(got.get("Codepage", ""))).name
+    except (ValueError, LookupError):
+        encoding = "utf-8"
+    for line in out.stdout.decode(encoding, "surrogateescape").split("\n"):
+        label, sep, value = line.partition(": ")
+        if label in SUMMARY_INTEGERS:
+            name, value = SUMMARY_INTEGERS[label], value.split(" (")[0]
+        elif label in SUMMARY_TEXTS:
+            name = SUMMARY_TEXTS[label]
+        else:
+            continue
+        if got.get(name) != value:
+            problems.append("_SummaryInformation.csv: %s is %r, msiinfo %r" %
+                            (name, got.get(name), value))
 
 
 def check_table(db, table, csv_path, problems):
@@ -98,7 +146,7 @@ def check_table(db, table, csv_path, problems):
                             "should be empty, has %d bytes" % (table, len(data)))
         return
     try:
-        got = parse_csv(data, len(names))
+        got = parse_csv(data)
     except ValueError as error:
         problems.append("%s.csv: %s" % (table, error))
         return
@@ -121,6 +169,36 @@ def check_table(db, table, csv_path, problems):
         problems.append("%s.csv near line %d: %r, msiinfo %r" %
                         (table, row, text[max(0, at - 20):at + 30],
                          body[max(0, at - 20):at + 30]))
+
+
+def check_tables_shown(db, tree, table_names, problems):
+    """Each table msiinfo lists and exports is a .csv file or a folder, but
+    for a stream table without rows (no entry at all); msiinfo's
+    pseudo-tables aside."""
+    shown = set()
+    for entry in os.listdir(tree):
+        if os.path.isdir(os.path.join(tree, entry)):
+            shown.add(entry)
+        elif entry.endswith(".csv"):
+            shown.add(entry[:-4])
+    shown -= {"_SummaryInformation", "_Streams"}
+    wanted = set()
+    for table in table_names:
+        if table in ("_SummaryInformation", "_ForceCodepage"):
+            continue
+        idt = idt_export(db, table)
+        if idt is None:
+            continue  # no table behind the name (a transform's entries)
+        names, types, body = idt
+        stream = any(t[:1].lower() == "v" for t in types)
+        string = any(t[:1].lower() in "sl" for t in types)
+        if stream and string and body == "":
+            continue
+        wanted.add(table)
+    for table in sorted(wanted - shown):
+        problems.append("table %s is not shown" % table)
+    for table in sorted(shown - wanted):
+        problems.append("%s is shown, msiinfo lists no such table" % table)
 
 
 def first_difference(a, b):
@@ -148,6 +226,10 @@ def check_database(host, db, work):
     streams = run(["msiinfo", "streams", db]).stdout.decode(
         "utf-8", "surrogateescape").split("\n")
     streams = set(s for s in streams if s)
+    check_tables_shown(db, tree, table_names, problems)
+    summary_csv = os.path.join(tree, "_SummaryInformation.csv")
+    if os.path.isfile(summary_csv):
+        check_summary(db, summary_csv, problems)
     checked_tables = checked_streams = 0
     unmatched = []
     for entry in sorted(os.listdir(tree)):

@@ -10,6 +10,13 @@ if(NOT WIN32)
     set_tests_properties(e2e_builds_give_same_archive PROPERTIES
       TIMEOUT 3600
       ENVIRONMENT "MSIARC_CORPUS_DIR=${MSIARC_CORPUS_DIR}")
+    # Probe databases built for the text rules.
+    add_test(NAME e2e_builds_give_same_text
+      COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e/compare-builds.sh
+              ${CMAKE_BINARY_DIR} ${MSIARC_WINDOWS_BUILD_DIR}
+              ${MSIARC_FIXTURE_DIR}/tables-text.msi
+              ${MSIARC_FIXTURE_DIR}/no-validation.msi)
+    set_tests_properties(e2e_builds_give_same_text PROPERTIES TIMEOUT 600)
   endif()
 endif()
 
@@ -25,5 +32,11 @@ if(NOT WIN32)
     set_tests_properties(e2e_archive_matches_msitools PROPERTIES
       TIMEOUT 1800
       ENVIRONMENT "MSIARC_CORPUS_DIR=${MSIARC_CORPUS_DIR}")
+    add_test(NAME e2e_text_matches_msitools
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/e2e/check-msitools.py
+              ${CMAKE_BINARY_DIR} ${MSIARC_FIXTURE_DIR}/tables-text.msi
+              ${MSIARC_FIXTURE_DIR}/no-validation.msi
+              ${MSIARC_FIXTURE_DIR}/ren-csv.msi ${MSIARC_FIXTURE_DIR}/types.msi)
+    set_tests_properties(e2e_text_matches_msitools PROPERTIES TIMEOUT 600)
   endif()
 endif()
