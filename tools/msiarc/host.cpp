@@ -216,11 +216,12 @@ std::string UnreadableReason(const std::string& path) {
   return reason.empty() ? "error " + std::to_string(code) : reason;
 #else
   struct stat info {};
-  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    return std::strerror(EISDIR);
-  }
-  // Non-blocking, so that a pipe without a writer cannot hold us here.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  // Only a regular file is opened: a pipe or a device is left alone (the
+  // plug-in refuses them as archives).
+  if (!S_ISREG(info.st_mode)) return {};
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
   close(fd);
   return {};
