@@ -3,8 +3,8 @@
 # packer interface, undecorated, and nothing else; for the DLL also that it
 # imports only system libraries, so that it loads on a bare Windows.
 #   check-exports.sh LIBRARY [OBJDUMP]
-# LIBRARY ending in .dll is read with OBJDUMP (default: the mingw one),
-# anything else with nm -D.
+# LIBRARY ending in .dll or .wcx64 (the name hosts give a 64-bit plug-in)
+# is read with OBJDUMP (default: the mingw one), anything else with nm -D.
 set -euo pipefail
 library=$1
 objdump=${2:-x86_64-w64-mingw32-objdump}
@@ -33,7 +33,7 @@ SetProcessDataProcW"
 
 status=0
 case "$library" in
-  *.dll|*.DLL)
+  *.dll|*.DLL|*.wcx64)
     dump=$("$objdump" -p "$library")
     exports=$(printf '%s\n' "$dump" |
       sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |

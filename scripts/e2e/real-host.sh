@@ -1,27 +1,31 @@
 #!/usr/bin/env bash
-# A real file manager drives the Linux plug-in: Double Commander under Xvfb.
+# A real file manager drives the Linux plug-in as the Debian package
+# installs it: Double Commander under Xvfb.
 #
 #   scripts/e2e/real-host.sh BUILD_DIR [WORK_DIR]
 #
-# BUILD_DIR holds msiarc.so and msiarc, built without sanitizers (the
-# sanitizer runtime cannot be loaded into the file manager). WORK_DIR
-# (default BUILD_DIR/real-host) is emptied first and keeps the screenshots,
-# the file manager's operation log and its output.
+# BUILD_DIR is a build folder whose plug-in and host are built without
+# sanitizers (the sanitizer runtime cannot be loaded into the file
+# manager). WORK_DIR (default BUILD_DIR/real-host) is emptied first and
+# keeps the package, the tree it installs, the screenshots, the file
+# manager's operation log and its output.
 #
-# On a display of its own, with a throw-away home and configuration folder
-# and the English interface, Double Commander gets BUILD_DIR/msiarc.so as a
-# packer plug-in for the extension msi, with the capabilities `msiarc caps`
-# reports, and is driven by keystrokes and clicks (xdotool):
+# The build's Debian package is made (cpack) and unpacked with dpkg-deb -x
+# into WORK_DIR/root. On a display of its own, with a throw-away home and
+# configuration folder and the English interface, Double Commander gets the
+# package's usr/lib/doublecmd/plugins/wcx/msiarc/msiarc.wcx as a packer
+# plug-in for the extension msi, with the capabilities the package's
+# `msiarc caps` reports, and is driven by keystrokes and clicks (xdotool):
 #   1. Return on a .msi database enters it (by extension); Ctrl+A marks
 #      everything, F5 and Return copy it to the other panel;
 #   2. Ctrl+PgDn on a database whose extension no plug-in is registered for
 #      (a merge module) enters it by content, which asks the plug-in's
 #      CanYouHandleThisFileW; it is copied out likewise.
-# Each copied tree must equal the tree `BUILD_DIR/msiarc extract` writes, byte
-# for byte, and the operation log must name every file extracted from inside
-# the database and no error. Every wait is on what the host shows (window
-# names, log lines, files) and bounded; a failure prints what the host did
-# last and keeps everything in WORK_DIR.
+# Each copied tree must equal the tree the package's `msiarc extract`
+# writes, byte for byte, and the operation log must name every file
+# extracted from inside the database and no error. Every wait is on what
+# the host shows (window names, log lines, files) and bounded; a failure
+# prints what the host did last and keeps everything in WORK_DIR.
 #
 # MSIARC_HOST_BY_EXTENSION and MSIARC_HOST_BY_CONTENT name other corpus
 # databases; MSIARC_HOST_TIMEOUT is the limit of each wait (seconds, 60).
@@ -35,11 +39,12 @@ by_content=${MSIARC_HOST_BY_CONTENT:-wix__MergeModule1.msm}
 limit=${MSIARC_HOST_TIMEOUT:-60}
 started=$SECONDS
 
-for tool in Xvfb xdotool import doublecmd; do
+for tool in Xvfb xdotool import doublecmd cpack dpkg-deb; do
   command -v "$tool" >/dev/null ||
     { echo "real-host: $tool is missing (scripts/bootstrap.sh installs it)" >&2; exit 2; }
 done
-for file in "$build/msiarc.so" "$build/msiarc" "$corpus/$by_extension" "$corpus/$by_content"; do
+for file in "$build/CPackConfig.cmake" "$build/msiarc.so" "$build/msiarc" \
+    "$corpus/$by_extension" "$corpus/$by_content"; do
   [ -f "$file" ] || { echo "real-host: missing $file" >&2; exit 2; }
 done
 
@@ -49,6 +54,16 @@ work=$(cd "$work" && pwd)
 cp "$corpus/$by_extension" "$work/in/1/"
 cp "$corpus/$by_content" "$work/in/2/"
 oplog=$work/operations.log
+
+# The plug-in and host as the package installs them.
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" 2>&1 ||
+  { cat "$work/cpack.log"; echo "real-host: FAIL: cpack could not make the package"; exit 1; }
+deb=$(ls "$work"/package/*.deb)
+dpkg-deb -x "$deb" "$work/root"
+plugin=$work/root/usr/lib/doublecmd/plugins/wcx/msiarc/msiarc.wcx
+msiarc=$work/root/usr/bin/msiarc
+[ -f "$plugin" ] && [ -x "$msiarc" ] ||
+  { echo "real-host: FAIL: $(basename "$deb") does not install $plugin and $msiarc"; exit 1; }
 
 # Nothing of the user's: home, configuration, caches and locale are ours.
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
@@ -108,11 +123,12 @@ title_is_archive() { title | grep -q '^Double Commander'; }
 dialog_shown() { names "$1" | grep -q .; }
 dialog_gone() { ! dialog_shown "$1"; }
 
-# The tree the command-line host writes, and its file count.
+# The tree the package's command-line host writes (it finds the package's
+# plug-in by itself), and its file count.
 expected_count=()
 for n in 1 2; do
   db=$(basename "$work"/in/$n/*)
-  "$build/msiarc" extract "$work/in/$n/$db" "$work/expected/$n" >/dev/null ||
+  "$msiarc" extract "$work/in/$n/$db" "$work/expected/$n" >/dev/null ||
     fail "msiarc extract $db failed"
   expected_count[$n]=$(find "$work/expected/$n" -type f | wc -l)
 done
@@ -131,7 +147,7 @@ export DISPLAY=:$(head -n1 "$work/display")
 display_answers() { display_known && xdotool getdisplaygeometry >/dev/null 2>&1; }
 wait_for "display $DISPLAY to answer" display_answers
 
-caps=$("$build/msiarc" caps | head -n1)
+caps=$("$msiarc" caps | head -n1)
 cat >"$work/config/doublecmd.xml" <<EOF
 <?xml version="1.0" encoding="UTF-8"?>
 <doublecmd DCVersion="1.0.10" ConfigVersion="13">
@@ -161,7 +177,7 @@ cat >"$work/config/doublecmd.xml" <<EOF
     <WcxPlugins>
       <WcxPlugin Enabled="True">
         <ArchiveExt>msi</ArchiveExt>
-        <Path>$build/msiarc.so</Path>
+        <Path>$plugin</Path>
         <Flags>$caps</Flags>
       </WcxPlugin>
     </WcxPlugins>

@@ -106,7 +106,7 @@ int RunExtract(Plugin& plugin, const std::vector<std::string>& args) {
   Archive archive(plugin, path, kOpenForExtract);
   if (!archive.ok()) {
     std::fprintf(stderr, "msiarc extract: %s: %s\n", path.c_str(),
-                 ResultMeaning(archive.openResult()).c_str());
+                 OpenFailure(archive, path).c_str());
     return kExitFailure;
   }
   progress.enabled = IsTerminal();

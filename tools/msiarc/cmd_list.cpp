@@ -27,7 +27,7 @@ int RunList(Plugin& plugin, const std::vector<std::string>& args) {
   Archive archive(plugin, path, kOpenForList);
   if (!archive.ok()) {
     std::fprintf(stderr, "msiarc list: %s: %s\n", path.c_str(),
-                 ResultMeaning(archive.openResult()).c_str());
+                 OpenFailure(archive, path).c_str());
     return kExitFailure;
   }
   WalkEntries(plugin, archive.handle(), ansi, [&](const ListedEntry& entry) {

@@ -15,7 +15,7 @@ int RunTest(Plugin& plugin, const std::vector<std::string>& args) {
   Archive archive(plugin, args[0], kOpenForExtract);
   if (!archive.ok()) {
     std::fprintf(stderr, "msiarc test: %s: %s\n", args[0].c_str(),
-                 ResultMeaning(archive.openResult()).c_str());
+                 OpenFailure(archive, args[0]).c_str());
     return kExitFailure;
   }
   size_t tested = 0;

@@ -6,7 +6,12 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #endif
 
 namespace msiarc::host {
@@ -126,7 +131,19 @@ void UnloadPlugin(Plugin* plugin) {
   plugin->path = path;
 }
 
-std::string DefaultPluginPath() {
+namespace {
+
+bool FileExists(const std::string& path) {
+#ifdef _WIN32
+  const WString wide = Widen(path);
+  return GetFileAttributesW(reinterpret_cast<LPCWSTR>(wide.c_str())) !=
+         INVALID_FILE_ATTRIBUTES;
+#else
+  return access(path.c_str(), F_OK) == 0;
+#endif
+}
+
+std::string ProgramFolder() {
   std::string self;
 #ifdef _WIN32
   wchar_t buffer[32768];
@@ -134,27 +151,86 @@ std::string DefaultPluginPath() {
   if (n > 0 && n < 32768) {
     self = Narrow(reinterpret_cast<const WCHAR*>(buffer), n);
   }
-  const char* library = "msiarc.dll";
 #else
   char buffer[4096];
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
   if (n > 0 && static_cast<size_t>(n) < sizeof buffer) self.assign(buffer, n);
-  const char* library = "msiarc.so";
 #endif
   const size_t slash = self.find_last_of("/\\");
-  if (slash == std::string::npos) return library;
-  const std::string folder = self.substr(0, slash + 1);
-  const std::string beside = folder + library;
-#ifndef _WIN32
-  // Installed: PREFIX/bin/msiarc loads PREFIX/lib/msiarc/msiarc.so.
+  return slash == std::string::npos ? std::string() : self.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> DefaultPluginCandidates() {
+  const std::string folder = ProgramFolder();
+#ifdef _WIN32
+  return {folder + "msiarc.wcx64", folder + "msiarc.dll"};
+#else
+  std::vector<std::string> candidates = {folder + "msiarc.wcx",
+                                         folder + "msiarc.so"};
+  // Installed: PREFIX/bin/msiarc loads the plug-in from Double Commander's
+  // plug-in folder, PREFIX/lib/doublecmd/plugins/wcx/msiarc/.
   const std::string_view bin = "/bin/";
   if (folder.size() >= bin.size() &&
-      folder.compare(folder.size() - bin.size(), bin.size(), bin) == 0 &&
-      access(beside.c_str(), F_OK) != 0) {
-    return folder.substr(0, folder.size() - 4) + "lib/msiarc/" + library;
+      folder.compare(folder.size() - bin.size(), bin.size(), bin) == 0) {
+    candidates.push_back(folder.substr(0, folder.size() - 4) +
+                         "lib/doublecmd/plugins/wcx/msiarc/msiarc.wcx");
   }
+  return candidates;
 #endif
-  return beside;
+}
+
+std::string DefaultPluginPath() {
+  const std::vector<std::string> candidates = DefaultPluginCandidates();
+  for (const std::string& candidate : candidates) {
+    if (FileExists(candidate)) return candidate;
+  }
+  return candidates.front();
+}
+
+std::string UnreadableReason(const std::string& path) {
+#ifdef _WIN32
+  const WString wide = Widen(path);
+  HANDLE file = CreateFileW(reinterpret_cast<LPCWSTR>(wide.c_str()),
+                            GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                            nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return {};
+  }
+  const DWORD code = GetLastError();
+  wchar_t* text = nullptr;
+  const DWORD units = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string reason =
+      units > 0 ? Narrow(reinterpret_cast<const WCHAR*>(text), units) : "";
+  if (text != nullptr) LocalFree(text);
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                             reason.back() == ' ')) {
+    reason.pop_back();
+  }
+  return reason.empty() ? "error " + std::to_string(code) : reason;
+#else
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
+  if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+  // Only a regular file is opened: a pipe or a device is left alone (the
+  // plug-in refuses them as archives).
+  if (!S_ISREG(info.st_mode)) return {};
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  close(fd);
+  return {};
+#endif
+}
+
+std::string OpenFailure(const Archive& archive, const std::string& path) {
+  const std::string reason = UnreadableReason(path);
+  return reason.empty() ? ResultMeaning(archive.openResult()) : reason;
 }
 
 WString Widen(std::string_view utf8) {

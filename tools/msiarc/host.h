@@ -48,9 +48,14 @@ struct Plugin {
 bool LoadPlugin(const std::string& path, Plugin* plugin, std::string* error);
 void UnloadPlugin(Plugin* plugin);
 
-// The library beside this executable (msiarc.dll or msiarc.so); on Linux,
-// for a program in PREFIX/bin without one beside it, PREFIX/lib/msiarc/msiarc.so,
-// where the package installs it.
+// The plug-in libraries loaded without --plugin, in the order tried: the
+// one beside this executable under the name hosts give it (msiarc.wcx64 on
+// Windows, msiarc.wcx on Linux), then under the build's name (msiarc.dll,
+// msiarc.so); on Linux, for a program in PREFIX/bin,
+// PREFIX/lib/doublecmd/plugins/wcx/msiarc/msiarc.wcx, where the package
+// installs it.
+std::vector<std::string> DefaultPluginCandidates();
+// The first candidate that exists, else the first.
 std::string DefaultPluginPath();
 
 // Text at the boundary: the command line is UTF-8 (Windows: converted from
@@ -98,6 +103,15 @@ class Archive {
   HANDLE handle_ = nullptr;
   int openResult_ = 0;
 };
+
+// Why the system cannot open the file for reading, in its own words ("No
+// such file or directory"; on Windows the system's message); empty when it
+// can.
+std::string UnreadableReason(const std::string& path);
+// What to tell the user when the archive at path did not open: the system's
+// reason when the file cannot be read, else the meaning of the open result
+// ("unknown format" for a file that is not a database).
+std::string OpenFailure(const Archive& archive, const std::string& path);
 
 // Exit codes of the program.
 constexpr int kExitOk = 0;

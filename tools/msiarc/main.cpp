@@ -1,4 +1,4 @@
-// msiarc [--plugin PATH] COMMAND [ARGS...]
+// msiarc [--plugin PATH] COMMAND [ARGS...]; msiarc --help; msiarc --version
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -20,17 +20,23 @@ void PrintHelp(std::FILE* out) {
                "usage: msiarc [--plugin PATH] COMMAND [ARGS...]\n"
                "\n"
                "Drives the msiarc plug-in library through its exports, as a\n"
-               "file manager does: the library --plugin names, else\n"
-               "%s\n"
+               "file manager does: the library --plugin names, else the\n"
+               "first of these that exists:\n");
+  for (const std::string& candidate : DefaultPluginCandidates()) {
+    std::fprintf(out, "  %s\n", candidate.c_str());
+  }
+  std::fprintf(out,
                "\n"
-               "commands:\n",
-               DefaultPluginPath().c_str());
+               "commands:\n");
   for (const Command& command : Commands()) {
     std::string line = std::string(command.name) +
                        (command.usage[0] ? " " : "") + command.usage;
     std::fprintf(out, "  %-34s %s\n", line.c_str(), command.summary);
   }
+  std::fprintf(out, "\noptions:\n");
+  std::fprintf(out, "  %-34s %s\n", "--plugin PATH", "load the plug-in library PATH");
   std::fprintf(out, "  %-34s %s\n", "--help", "show this help");
+  std::fprintf(out, "  %-34s %s\n", "-V, --version", "show the version");
 }
 
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -58,10 +64,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = Arguments(argc, argv);
   std::string pluginPath;
   size_t next = 0;
-  while (next < args.size() && args[next].rfind("--", 0) == 0) {
+  while (next < args.size() && args[next].rfind("-", 0) == 0) {
     const std::string& option = args[next];
     if (option == "--help") {
       PrintHelp(stdout);
+      return kExitOk;
+    }
+    if (option == "--version" || option == "-V") {
+      std::printf("msiarc %s\n", MSIARC_VERSION);
       return kExitOk;
     }
     if (option == "--plugin" && next + 1 < args.size()) {
