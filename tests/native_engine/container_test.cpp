@@ -268,7 +268,11 @@ TEST(CodePages, ConvertPerStringWithExplicitLength) {
   EXPECT_EQ(convert(1250, "\x8A\xB9"), u"\u0160\u0105");
   EXPECT_EQ(convert(65001, "\xF0\x9F\x98\x80"), u"\U0001F600");
   EXPECT_EQ(convert(65001, "a\xC3"), u"a\uFFFD");
-  EXPECT_EQ(convert(65001, "\xE0" "A"), u"\uFFFDA");  // the letter after a cut sequence survives
+  // A sequence that needs more bytes than the string has left takes them
+  // all, whatever they are (Wine's RtlUTF8ToUnicodeN); a letter after an
+  // invalid continuation byte, not cut off by the end, survives.
+  EXPECT_EQ(convert(65001, "\xE0" "A"), u"\uFFFD");
+  EXPECT_EQ(convert(65001, "\xE0" "AB"), u"\uFFFDAB");
   EXPECT_EQ(convert(932, "\x82\xA0"), u"\u3042");
   EXPECT_EQ(convert(936, "\xC4\xE3"), u"\u4F60");
   // Undefined single bytes map to private-use units, not to their own value.
@@ -283,6 +287,55 @@ TEST(CodePages, ConvertPerStringWithExplicitLength) {
   EXPECT_EQ(convert(936, "\xAA\xA1"), u"\uE000");
   EXPECT_EQ(convert(950, "\xFE\xFE"), u"\uE310");
   EXPECT_FALSE(msidb::IsKnownCodePage(12345));
+}
+
+// Wine's MultiByteToWideChar with flags 0 answers these (the code page sweep
+// compares every byte and pair; these keep the rules visible).
+TEST(CodePages, DecodeAsTheSystemDoes) {
+  struct Case {
+    uint32_t codePage;
+    std::string bytes;
+    std::u16string units;
+  };
+  const Case cases[] = {
+      {20866, "abc\xE9\xE8\xC0", u"abc\u0418\u0425\u044E"},
+      // Johab: two bytes a character, 17 bytes give 9 units.
+      {1361, "\x88\x61\x88\x62\x88\x63\x8B\x61\x90\x61\x91\x61\xD9\x31\x84\x44\x41",
+       u"\uAC00\uAC01\uAC02\uADF8\uB098\uB140\u3000\u11AA\u0041"},
+      {10000, "\x80\xA5\xDB\xF0", u"\u00C4\u2022\u20AC\uF8FF"},
+      {10004, "\x80\xC7\xFF", u"\u00C4\u0627\u06D2"},
+      {20127, "\x80\xC1\xFF", std::u16string(u"\0A\u007F", 3)},
+      {28591, "\x80\xE9\xFF", u"\u0080\u00E9\u00FF"},
+      {37, "\xC1\x81\x40\x4B\x5A", u"Aa .!"},
+      {20932, "\xB0\x21\xA4\xA2\x8E\xB1", u"\u4E02\u3042\uFF71"},
+      // A lead byte before NUL stands alone; so does one at the end.
+      {932, std::string("\x82\0A", 3), std::u16string(u"\u30FB\0A", 3)},
+      {936, "\x81", u"?"},
+      {65000, "a+AGEAYgBj-b+-+ZeVnLIqe-", u"aabcb+\u65E5\u672C\u8A9E"},
+      {65000, "+AGE\x80+AGI", u"a\u0080\u0018"},  // the bits left over carry on
+      {65000, "+", u""},
+      {65001, "\xC0\x80" "A", u"\uFFFD\uFFFDA"},
+      {65001, "\xE0\x80\x80", u"\uFFFD\uFFFD"},
+      {65001, "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+      {65001, "\xF0\x41\x41", u"\uFFFD"},  // cut off by the end: the rest is one
+      {65001, "\xED\xA0\x80", u"\uFFFD\uFFFD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    std::u16string out;
+    msidb::AppendConverted(c.codePage, reinterpret_cast<const uint8_t*>(c.bytes.data()),
+                           c.bytes.size(), out);
+    EXPECT_EQ(out, c.units);
+  }
+  for (uint32_t known : {0u, 37u, 437u, 708u, 720u, 1361u, 10001u, 10082u, 20127u, 20932u,
+                         28605u, 65000u, 65001u}) {
+    EXPECT_TRUE(msidb::IsKnownCodePage(known)) << known;
+  }
+  for (uint32_t unknown : {1u, 2u, 42u, 1200u, 20936u, 54936u, 65002u, 0x7FFF04E4u}) {
+    EXPECT_FALSE(msidb::IsKnownCodePage(unknown)) << unknown;
+  }
+  for (uint32_t cp : {37u, 500u, 875u, 1026u, 65000u}) EXPECT_FALSE(msidb::AsciiIsItself(cp)) << cp;
+  for (uint32_t cp : {0u, 932u, 1252u, 65001u}) EXPECT_TRUE(msidb::AsciiIsItself(cp)) << cp;
 }
 
 Bytes SummaryStream(const std::vector<std::pair<uint32_t, Bytes>>& properties) {
