@@ -374,7 +374,8 @@ int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
     const Field& f = r->fields[field];
     if (f.type == FieldType::Integer) return f.integer;
     if (f.type != FieldType::String) return MSI_NULL_INTEGER;
-    // A string converts when it is an optional '-' and decimal digits only.
+    // A string converts when it is an optional '-' and decimal digits only,
+    // read as a C string: up to its first NUL.
     size_t i = 0;
     bool negative = false;
     if (f.length > 0 && f.At(0) == u'-') {
@@ -384,6 +385,7 @@ int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
     uint32_t value = 0;
     for (; i < f.length; ++i) {
       char16_t c = f.At(i);
+      if (c == 0) break;
       if (c < u'0' || c > u'9') return MSI_NULL_INTEGER;
       value = value * 10 + static_cast<uint32_t>(c - u'0');
     }
