@@ -140,6 +140,33 @@ TEST(CompoundFile, FileCutShortInItsLastSectorReadsZeros) {
   EXPECT_EQ(cf->ReadAll(big, &got), Status::Corrupt);
 }
 
+// The mini stream is as long as the root entry says, whatever its sectors
+// hold: a stream reaching past that end has the bytes before it, and
+// reading on fails (endsEarly); one before it reads whole.
+TEST(CompoundFile, RootSizeEndsTheMiniStream) {
+  CfbBuilder builder;
+  builder.Stream(u"a", Pattern(100));  // mini sectors 0 and 1
+  builder.Stream(u"b", Pattern(100));  // 2 and 3
+  const Bytes whole = builder.Build();
+  for (uint32_t rootSize : {256u, 168u, 128u, 150u}) {
+    SCOPED_TRACE(rootSize);
+    Bytes file = whole;
+    Put32(file, builder.directoryOffset + 0x78, rootSize);
+    std::unique_ptr<CompoundFile> cf;
+    ASSERT_EQ(OpenBytes(file, &cf), Status::Ok);
+    Bytes got;
+    EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"a")), &got), Status::Ok);
+    std::vector<cfb::Run> runs;
+    bool endsEarly = false;
+    ASSERT_EQ(cf->Layout(static_cast<uint32_t>(cf->FindChild(u"b")), &runs, &endsEarly), Status::Ok);
+    uint32_t held = std::min(100u, rootSize - 128);
+    EXPECT_EQ(CompoundFile::Length(runs), held);
+    EXPECT_EQ(endsEarly, held < 100);
+    EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"b")), &got),
+              held < 100 ? Status::Corrupt : Status::Ok);
+  }
+}
+
 TEST(CompoundFile, LostFatSectorBreaksOnlyTheChainsThatNeedIt) {
   CfbBuilder builder;
   builder.Stream(u"big", Pattern(6000));

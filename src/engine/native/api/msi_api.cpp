@@ -59,6 +59,7 @@ struct StreamField {
   uint64_t position = 0;
   uint64_t held = 0;  // bytes the file holds, once laid out
   bool laidOut = false;
+  bool endsEarly = false;  // reading past the bytes held fails
   std::vector<cfb::Run> runs;
 };
 
@@ -435,7 +436,7 @@ UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* byte
     }
     const msiarc::cfb::CompoundFile& file = r->db->File();
     if (!s.laidOut) {
-      if (file.Layout(s.entry, &s.runs) != msiarc::cfb::Status::Ok) {
+      if (file.Layout(s.entry, &s.runs, &s.endsEarly) != msiarc::cfb::Status::Ok) {
         *bytes = 0;
         return ERROR_FUNCTION_FAILED;
       }
@@ -444,7 +445,12 @@ UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* byte
     }
     // A file that ends inside the stream holds fewer bytes than its size
     // says: those it holds are read, then nothing. A file that has lost
-    // bytes since it was opened fails the read.
+    // bytes since it was opened fails the read, and so does a read past the
+    // end of the mini stream.
+    if (s.endsEarly && s.position >= s.held && s.position < s.size) {
+      *bytes = 0;
+      return ERROR_FUNCTION_FAILED;
+    }
     size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, s.held - std::min(s.position, s.held)));
     if (file.Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take) != msiarc::cfb::Status::Ok) {
       *bytes = 0;
