@@ -432,5 +432,50 @@ TEST(Summary, ReadsTypesAndStopsAtTheFirstBadPair) {
   EXPECT_EQ(msidb::ParseSummary(order).Count(), 0u);
 }
 
+// A property stored with another type than its id has, alone in the set:
+// Wine's msi.dll's answer (type 0: left out). Text where a time belongs is
+// the one case answered as Windows answers it (empty text, type 30).
+TEST(Summary, StoredTypesConvertAsTheSystemConverts) {
+  struct Case {
+    uint32_t id;
+    Bytes stored;
+    uint16_t type;
+    int32_t integer;
+  };
+  const Bytes time = Value(64, {0, 0, 0x5E, 0x9D, 0x4C, 0x8B, 0xCA, 0x01});
+  const Case cases[] = {
+      {1, Value(3, {0xE4, 0x04, 0, 0}), 2, 1252},       // a 4-byte Codepage
+      {1, Value(3, {0xE9, 0xFD, 0, 0}), 0, 0},          // 65001 is out of a 2-byte range
+      {14, Value(2, {0xFB, 0xFF, 0, 0}), 3, -5},        // a 2-byte Page count
+      {1, Text("1252"), 2, 1252},
+      {1, Text("40000"), 0, 0},
+      {14, Text("12abc"), 3, 12},
+      {14, Text("  +0x7fffffff"), 3, 2147483647},
+      {14, Text("010"), 3, 8},
+      {14, Text("08"), 3, 0},
+      {14, Text("\t5"), 3, 5},
+      {14, Text("-0x1F"), 3, -31},
+      {14, Text("2147483648"), 0, 0},
+      {14, Text("9223372036854775808"), 0, 0},
+      {14, Text("0x"), 0, 0},
+      {14, Text("- 5"), 0, 0},
+      {14, Text(""), 0, 0},
+      {12, Text("2010/01/02 03:04:05"), 30, 0},
+      {2, time, 0, 0},
+      {14, time, 0, 0},
+      {2, Value(3, {5, 0, 0, 0}), 0, 0},
+      {12, Value(2, {5, 0, 0, 0}), 0, 0},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(i);
+    const msidb::SummaryInfo info = msidb::ParseSummary(SummaryStream({{c.id, c.stored}}));
+    const msidb::SummaryProperty& p = info.slots[c.id];
+    EXPECT_EQ(p.type, c.type);
+    EXPECT_EQ(p.type == 2 || p.type == 3 ? p.integer : 0, c.integer);
+    EXPECT_EQ(p.text, u"");
+  }
+}
+
 }  // namespace
 }  // namespace msiarc::testing
