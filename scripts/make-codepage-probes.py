@@ -28,6 +28,7 @@ that Wine's decoding of those rows is what the summary's texts must be.
 Where 7-bit bytes mean other characters (EBCDIC), the names of tables and
 columns are written in the code page.
 """
+import functools
 import os
 import random
 import re
@@ -107,8 +108,8 @@ class CompoundFile:
                 return at
         raise KeyError(name)
 
-    def byte_offsets(self, name):
-        """The file offset of every byte of the stream, in order."""
+    def segments(self, name):
+        """Where the stream's bytes lie: (file offset, length) in order."""
         if name not in self.layout:
             self.layout[name] = self.lay_out(name)
         return self.layout[name]
@@ -121,20 +122,35 @@ class CompoundFile:
         if size < self.cutoff:
             per = self.sector // self.mini
             for m in self.chain(start, self.minifat):
-                base = self.offset(self.ministream[m // per]) + (m % per) * self.mini
-                out += range(base, base + self.mini)
+                out.append((self.offset(self.ministream[m // per]) + (m % per) * self.mini, self.mini))
         else:
-            for s in self.chain(start):
-                out += range(self.offset(s), self.offset(s) + self.sector)
-        return out[:size]
+            out = [(self.offset(s), self.sector) for s in self.chain(start)]
+        left, cut = size, []
+        for offset, length in out:
+            if left <= 0:
+                break
+            cut.append((offset, min(length, left)))
+            left -= length
+        return cut
 
     def read(self, name):
-        return bytes(self.data[i] for i in self.byte_offsets(name))
+        return b"".join(bytes(self.data[o:o + n]) for o, n in self.segments(name))
 
     def write(self, name, position, new):
-        offsets = self.byte_offsets(name)
-        for i, b in enumerate(new):
-            self.data[offsets[position + i]] = b
+        """Overwrites the stream's bytes from position on."""
+        done = 0
+        for offset, length in self.segments(name):
+            if position >= length:
+                position -= length
+                continue
+            take = min(length - position, len(new) - done)
+            self.data[offset + position:offset + position + take] = new[done:done + take]
+            done += take
+            position = 0
+            if done == len(new):
+                return
+        if done != len(new):
+            raise ValueError("write past the end of %r" % name)
 
 
 def encode_table_name(name):
@@ -153,12 +169,15 @@ def encode_table_name(name):
     return "".join(out)
 
 
+PAIRS = [(lead, bytes(b for t in range(256) for b in (lead, t))) for lead in range(256)]
+PAIRS += [(256 + lead, b"at end: " + bytes([lead])) for lead in range(256)]
+
+
 def probe_strings(codepage):
     """The byte strings of the three tables, each a list of (key, bytes).
     Their lengths are the same for every code page, so that one database
     holds the placeholders of all."""
-    pairs = [(lead, bytes(b for t in range(256) for b in (lead, t))) for lead in range(256)]
-    pairs += [(256 + lead, b"at end: " + bytes([lead])) for lead in range(256)]
+    pairs = PAIRS
     lengths = random.Random(SEED)
     rng = random.Random(SEED * 100003 + codepage)
     starts = list(range(0x80, 0x100)) + list(b"+-/AZaz09")
@@ -180,6 +199,7 @@ def probe_strings(codepage):
     return {"Pairs": pairs, "Random": randoms, "SummaryBytes": summary}
 
 
+@functools.lru_cache(maxsize=None)
 def placeholder(table, key, length):
     """ASCII text of the given length (8 or more), unique to the table and
     key: only its head holds a digit."""
