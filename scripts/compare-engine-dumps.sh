@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# compare-engine-dumps.sh WINDOWS_BUILD NATIVE_BUILD [DATABASE...]
+# compare-engine-dumps.sh [--batch] WINDOWS_BUILD NATIVE_BUILD [DATABASE...]
 #
 # Dumps every database (default: every file of the shared corpus and of its
 # broken/ folder) with msidump twice: the Windows build under wine (Wine's
@@ -7,12 +7,18 @@
 # dumps must be identical byte for byte; the first difference of each file is
 # printed. Exit status 1 when any file differs or a dump fails.
 #
+# --batch dumps all databases in one process per engine, which saves Wine's
+# start-up for each; a crash then fails them all, so use it only for files
+# Wine is known to survive.
+#
 # Allowed differences are the named exceptions below. Each rewrites the
 # expected (Wine) dump into what Windows answers, for one documented point
 # where Wine is known to answer otherwise and the native engine follows
 # Windows. Nothing else is normalised.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+batch=0
+if [ "${1:-}" = --batch ]; then batch=1; shift; fi
 win=${1:?usage: compare-engine-dumps.sh WINDOWS_BUILD NATIVE_BUILD [DATABASE...]}
 native=${2:?usage: compare-engine-dumps.sh WINDOWS_BUILD NATIVE_BUILD [DATABASE...]}
 shift 2
@@ -50,31 +56,52 @@ wine_crashes=(mimetype__msi-4096-truncated.msi)
 #                       summary's own Codepage property (id 1), as a system
 #                       of that code page does. The expected text is Wine's,
 #                       taken back to bytes as 1252 and decoded again with
-#                       property 1's code page.
+#                       property 1's code page; in a probe database that
+#                       holds each summary text's bytes again in its table
+#                       SummaryBytes (key: the property id, whose pool has
+#                       the same code page), it is Wine's decoding of them
+#                       there.
 # width-1-integers      Integer columns of width 1 (i1/I1) are stored in 2
 #                       bytes; Wine decodes them with the 4-byte formula,
 #                       a plainly wrong value (Windows' answer is not known)
 #                       (6 reads as -2147450874); the native engine with the
 #                       2-byte one. Expected values are recomputed from
 #                       Wine's: raw = value + 2^31, value = raw - 0x8000.
-# summary-stored-type   A property stored with another type than msi.dll
-#                       expects (mimetype__msi.msi: id 12, Create time, stored
-#                       as VT_LPSTR ""): Wine converts and drops it (VT_EMPTY,
-#                       not counted); Windows reports VT_LPSTR, length 0 (a
-#                       todo_wine expectation in Wine's suminfo tests). Listed
-#                       per file and id, since the dump cannot show the
-#                       stored type.
+# summary-stored-type   A time stored as text (VT_LPSTR), which msi.dll cannot
+#                       convert to the time its id has (mimetype__msi.msi: id
+#                       12, Create time, stored as ""; the fixture
+#                       summary-types.msi: id 11, Last printed): Wine drops it
+#                       (VT_EMPTY, not counted); Windows reports VT_LPSTR,
+#                       length 0 (a todo_wine expectation in Wine's suminfo
+#                       tests). Listed per file and id, since the dump cannot
+#                       show the stored type.
 windows_answers() {
   DUMP_NAME=$1 perl -CSD -MEncode -e '
     my %on = map { $_ => 1 } split " ", ($ENV{MSIARC_DUMP_EXCEPTIONS} // "open-failure-code summary-small-buffer summary-codepage width-1-integers summary-stored-type");
-    my %stored_type = ("mimetype__msi.msi" => {12 => 1});
+    my %stored_type = ("mimetype__msi.msi" => {12 => 1}, "summary-types.msi" => {11 => 1});
     my $file = $ENV{DUMP_NAME};
     my ($codepage, @types, @lines) = (0);
     while (my $line = <STDIN>) { push @lines, $line; }
+    my ($probe, $key, %decoded) = (0);
+    for (@lines) {
+      $probe = /^table "SummaryBytes" / if /^table /;
+      next unless $probe;
+      $key = $1 if /^   1: len\(0\)=\d+ str\(0\)=\d+ "(\d+)" /;
+      $decoded{$key} = [$1, $2] if /^   2: len\(0\)=(\d+) str\(0\)=\d+(?: unterminated)? ("(?:[^"\\]|\\.)*") int=/;
+    }
     for (@lines) {
       if ($on{"open-failure-code"}) { s/^open\(1627\)$/open(110)/; }
       if (/^ 1: probe\(0\) type=2 int=(-?\d+) /) { $codepage = $1 & 0xFFFF; }
-      if ($on{"summary-codepage"} && $codepage && $codepage != 1252 && /type=30 /) {
+      if ($on{"summary-codepage"} && $codepage && $codepage != 1252 && /^ (\d+): (.* type=30 .*?) len=/ && $decoded{$1}) {
+        my ($id, $head) = ($1, $2);
+        my ($n, $text) = @{$decoded{$id}};
+        # What Wine would copy into a buffer one too small: all n units, shown
+        # up to the first NUL among them (then "terminated").
+        my @units = $text =~ /(\\x[0-9A-F]{2}|\\u[0-9A-F]{4}|\\.|[^"\\])/g;
+        my ($shown, $end) = ("", " unterminated");
+        for my $u (@units) { if ($u eq "\\x00") { $end = " terminated"; last } $shown .= $u; }
+        $_ = " $id: $head len=$n text(0)=$n $text" . ($n >= 2 ? " small(234)=$n \"$shown\"$end" : "") . "\n";
+      } elsif ($on{"summary-codepage"} && $codepage && $codepage != 1252 && /type=30 /) {
         s{(len|text\(0\)|small\(234\))=(\d+)( "((?:[^"\\]|\\.)*)")?}{
           my ($k, $n, $q) = ($1, $2, $4);
           my $raw = defined $q ? $q : undef;
@@ -128,6 +155,27 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 same=0
+
+# Batch: both dumps of every file now, split at each "database" line (the
+# first line of a file's dump; no other line starts so) in argument order.
+batched=()
+if [ $batch -eq 1 ]; then
+  for db in "$@"; do
+    case " ${wine_crashes[*]} " in *" $(basename "$db") "*) ;; *) batched+=("$db") ;; esac
+  done
+  split_dumps() {  # split_dumps PREFIX < DUMPS: PREFIX.1, PREFIX.2, ...
+    awk -v prefix="$1" '/^database / { if (out) close(out); out = prefix "." ++n } { print > out }'
+  }
+  if [ ${#batched[@]} -gt 0 ]; then
+    timeout 3600 "$here/scripts/wine-run.sh" "$win_dump" "${batched[@]}" 2> "$work/wine.err" |
+      split_dumps "$work/batch.wine"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "FAIL: the batch dump under wine failed"; failed=1; }
+    timeout 3600 "$native_dump" "${batched[@]}" 2> "$work/native.err" | split_dumps "$work/batch.native"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "FAIL: the batch native dump failed"; failed=1; }
+  fi
+fi
+index=0
+
 for db in "$@"; do
   name=$(basename "$db")
   case " ${wine_crashes[*]} " in
@@ -139,13 +187,22 @@ for db in "$@"; do
       fi
       continue ;;
   esac
-  if ! timeout 600 "$here/scripts/wine-run.sh" "$win_dump" "$db" > "$work/wine.raw" 2> "$work/wine.err"; then
-    echo "FAIL $name: dump under wine failed"; failed=1; continue
+  if [ $batch -eq 1 ]; then
+    index=$((index + 1))
+    if [ ! -f "$work/batch.wine.$index" ] || [ ! -f "$work/batch.native.$index" ]; then
+      echo "FAIL $name: no dump in the batch"; failed=1; continue
+    fi
+    mv "$work/batch.wine.$index" "$work/wine.raw"
+    mv "$work/batch.native.$index" "$work/native"
+  else
+    if ! timeout 600 "$here/scripts/wine-run.sh" "$win_dump" "$db" > "$work/wine.raw" 2> "$work/wine.err"; then
+      echo "FAIL $name: dump under wine failed"; failed=1; continue
+    fi
+    if ! timeout 600 "$native_dump" "$db" > "$work/native" 2> "$work/native.err"; then
+      echo "FAIL $name: native dump failed: $(head -c 300 "$work/native.err")"; failed=1; continue
+    fi
   fi
   windows_answers "$name" < "$work/wine.raw" > "$work/expected"
-  if ! timeout 600 "$native_dump" "$db" > "$work/native" 2> "$work/native.err"; then
-    echo "FAIL $name: native dump failed: $(head -c 300 "$work/native.err")"; failed=1; continue
-  fi
   if cmp -s "$work/expected" "$work/native"; then
     same=$((same + 1))
     echo "same $name"

@@ -306,6 +306,10 @@ TEST(Handles, InvalidClosedAndWrongKind) {
   EXPECT_EQ(engine::OpenDatabaseFromMemory(bytes.data(), 100, &dbHandle), ERROR_OPEN_FAILED);
   EXPECT_EQ(MsiOpenDatabaseW(u"/nonexistent/x.msi", MSIDBOPEN_READONLY, &dbHandle), ERROR_OPEN_FAILED);
   EXPECT_EQ(MsiOpenDatabaseW(u"/nonexistent/x.msi", MSIDBOPEN_READONLY, nullptr), ERROR_INVALID_PARAMETER);
+  // A string pool in a code page no system converts (12345): refused, as
+  // Wine's msi.dll refuses it.
+  EXPECT_EQ(MsiOpenDatabaseW(u"" MSIARC_FIXTURE_DIR "/codepage-12345.msi", MSIDBOPEN_READONLY, &dbHandle),
+            ERROR_OPEN_FAILED);
 }
 
 TEST(Handles, ParallelReadersShareOneDatabase) {

@@ -140,6 +140,33 @@ TEST(CompoundFile, FileCutShortInItsLastSectorReadsZeros) {
   EXPECT_EQ(cf->ReadAll(big, &got), Status::Corrupt);
 }
 
+// The mini stream is as long as the root entry says, whatever its sectors
+// hold: a stream reaching past that end has the bytes before it, and
+// reading on fails (endsEarly); one before it reads whole.
+TEST(CompoundFile, RootSizeEndsTheMiniStream) {
+  CfbBuilder builder;
+  builder.Stream(u"a", Pattern(100));  // mini sectors 0 and 1
+  builder.Stream(u"b", Pattern(100));  // 2 and 3
+  const Bytes whole = builder.Build();
+  for (uint32_t rootSize : {256u, 168u, 128u, 150u}) {
+    SCOPED_TRACE(rootSize);
+    Bytes file = whole;
+    Put32(file, builder.directoryOffset + 0x78, rootSize);
+    std::unique_ptr<CompoundFile> cf;
+    ASSERT_EQ(OpenBytes(file, &cf), Status::Ok);
+    Bytes got;
+    EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"a")), &got), Status::Ok);
+    std::vector<cfb::Run> runs;
+    bool endsEarly = false;
+    ASSERT_EQ(cf->Layout(static_cast<uint32_t>(cf->FindChild(u"b")), &runs, &endsEarly), Status::Ok);
+    uint32_t held = std::min(100u, rootSize - 128);
+    EXPECT_EQ(CompoundFile::Length(runs), held);
+    EXPECT_EQ(endsEarly, held < 100);
+    EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"b")), &got),
+              held < 100 ? Status::Corrupt : Status::Ok);
+  }
+}
+
 TEST(CompoundFile, LostFatSectorBreaksOnlyTheChainsThatNeedIt) {
   CfbBuilder builder;
   builder.Stream(u"big", Pattern(6000));
@@ -268,7 +295,11 @@ TEST(CodePages, ConvertPerStringWithExplicitLength) {
   EXPECT_EQ(convert(1250, "\x8A\xB9"), u"\u0160\u0105");
   EXPECT_EQ(convert(65001, "\xF0\x9F\x98\x80"), u"\U0001F600");
   EXPECT_EQ(convert(65001, "a\xC3"), u"a\uFFFD");
-  EXPECT_EQ(convert(65001, "\xE0" "A"), u"\uFFFDA");  // the letter after a cut sequence survives
+  // A sequence that needs more bytes than the string has left takes them
+  // all, whatever they are (Wine's RtlUTF8ToUnicodeN); a letter after an
+  // invalid continuation byte, not cut off by the end, survives.
+  EXPECT_EQ(convert(65001, "\xE0" "A"), u"\uFFFD");
+  EXPECT_EQ(convert(65001, "\xE0" "AB"), u"\uFFFDAB");
   EXPECT_EQ(convert(932, "\x82\xA0"), u"\u3042");
   EXPECT_EQ(convert(936, "\xC4\xE3"), u"\u4F60");
   // Undefined single bytes map to private-use units, not to their own value.
@@ -283,6 +314,55 @@ TEST(CodePages, ConvertPerStringWithExplicitLength) {
   EXPECT_EQ(convert(936, "\xAA\xA1"), u"\uE000");
   EXPECT_EQ(convert(950, "\xFE\xFE"), u"\uE310");
   EXPECT_FALSE(msidb::IsKnownCodePage(12345));
+}
+
+// Wine's MultiByteToWideChar with flags 0 answers these (the code page sweep
+// compares every byte and pair; these keep the rules visible).
+TEST(CodePages, DecodeAsTheSystemDoes) {
+  struct Case {
+    uint32_t codePage;
+    std::string bytes;
+    std::u16string units;
+  };
+  const Case cases[] = {
+      {20866, "abc\xE9\xE8\xC0", u"abc\u0418\u0425\u044E"},
+      // Johab: two bytes a character, 17 bytes give 9 units.
+      {1361, "\x88\x61\x88\x62\x88\x63\x8B\x61\x90\x61\x91\x61\xD9\x31\x84\x44\x41",
+       u"\uAC00\uAC01\uAC02\uADF8\uB098\uB140\u3000\u11AA\u0041"},
+      {10000, "\x80\xA5\xDB\xF0", u"\u00C4\u2022\u20AC\uF8FF"},
+      {10004, "\x80\xC7\xFF", u"\u00C4\u0627\u06D2"},
+      {20127, "\x80\xC1\xFF", std::u16string(u"\0A\u007F", 3)},
+      {28591, "\x80\xE9\xFF", u"\u0080\u00E9\u00FF"},
+      {37, "\xC1\x81\x40\x4B\x5A", u"Aa .!"},
+      {20932, "\xB0\x21\xA4\xA2\x8E\xB1", u"\u4E02\u3042\uFF71"},
+      // A lead byte before NUL stands alone; so does one at the end.
+      {932, std::string("\x82\0A", 3), std::u16string(u"\u30FB\0A", 3)},
+      {936, "\x81", u"?"},
+      {65000, "a+AGEAYgBj-b+-+ZeVnLIqe-", u"aabcb+\u65E5\u672C\u8A9E"},
+      {65000, "+AGE\x80+AGI", u"a\u0080\u0018"},  // the bits left over carry on
+      {65000, "+", u""},
+      {65001, "\xC0\x80" "A", u"\uFFFD\uFFFDA"},
+      {65001, "\xE0\x80\x80", u"\uFFFD\uFFFD"},
+      {65001, "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+      {65001, "\xF0\x41\x41", u"\uFFFD"},  // cut off by the end: the rest is one
+      {65001, "\xED\xA0\x80", u"\uFFFD\uFFFD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    std::u16string out;
+    msidb::AppendConverted(c.codePage, reinterpret_cast<const uint8_t*>(c.bytes.data()),
+                           c.bytes.size(), out);
+    EXPECT_EQ(out, c.units);
+  }
+  for (uint32_t known : {0u, 37u, 437u, 708u, 720u, 1361u, 10001u, 10082u, 20127u, 20932u,
+                         28605u, 65000u, 65001u}) {
+    EXPECT_TRUE(msidb::IsKnownCodePage(known)) << known;
+  }
+  for (uint32_t unknown : {1u, 2u, 42u, 1200u, 20936u, 54936u, 65002u, 0x7FFF04E4u}) {
+    EXPECT_FALSE(msidb::IsKnownCodePage(unknown)) << unknown;
+  }
+  for (uint32_t cp : {37u, 500u, 875u, 1026u, 65000u}) EXPECT_FALSE(msidb::AsciiIsItself(cp)) << cp;
+  for (uint32_t cp : {0u, 932u, 1252u, 65001u}) EXPECT_TRUE(msidb::AsciiIsItself(cp)) << cp;
 }
 
 Bytes SummaryStream(const std::vector<std::pair<uint32_t, Bytes>>& properties) {
@@ -350,6 +430,51 @@ TEST(Summary, ReadsTypesAndStopsAtTheFirstBadPair) {
   Bytes order = SummaryStream({{14, Value(3, {1, 0, 0, 0})}});
   order[0] = 0;
   EXPECT_EQ(msidb::ParseSummary(order).Count(), 0u);
+}
+
+// A property stored with another type than its id has, alone in the set:
+// Wine's msi.dll's answer (type 0: left out). Text where a time belongs is
+// the one case answered as Windows answers it (empty text, type 30).
+TEST(Summary, StoredTypesConvertAsTheSystemConverts) {
+  struct Case {
+    uint32_t id;
+    Bytes stored;
+    uint16_t type;
+    int32_t integer;
+  };
+  const Bytes time = Value(64, {0, 0, 0x5E, 0x9D, 0x4C, 0x8B, 0xCA, 0x01});
+  const Case cases[] = {
+      {1, Value(3, {0xE4, 0x04, 0, 0}), 2, 1252},       // a 4-byte Codepage
+      {1, Value(3, {0xE9, 0xFD, 0, 0}), 0, 0},          // 65001 is out of a 2-byte range
+      {14, Value(2, {0xFB, 0xFF, 0, 0}), 3, -5},        // a 2-byte Page count
+      {1, Text("1252"), 2, 1252},
+      {1, Text("40000"), 0, 0},
+      {14, Text("12abc"), 3, 12},
+      {14, Text("  +0x7fffffff"), 3, 2147483647},
+      {14, Text("010"), 3, 8},
+      {14, Text("08"), 3, 0},
+      {14, Text("\t5"), 3, 5},
+      {14, Text("-0x1F"), 3, -31},
+      {14, Text("2147483648"), 0, 0},
+      {14, Text("9223372036854775808"), 0, 0},
+      {14, Text("0x"), 0, 0},
+      {14, Text("- 5"), 0, 0},
+      {14, Text(""), 0, 0},
+      {12, Text("2010/01/02 03:04:05"), 30, 0},
+      {2, time, 0, 0},
+      {14, time, 0, 0},
+      {2, Value(3, {5, 0, 0, 0}), 0, 0},
+      {12, Value(2, {5, 0, 0, 0}), 0, 0},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(i);
+    const msidb::SummaryInfo info = msidb::ParseSummary(SummaryStream({{c.id, c.stored}}));
+    const msidb::SummaryProperty& p = info.slots[c.id];
+    EXPECT_EQ(p.type, c.type);
+    EXPECT_EQ(p.type == 2 || p.type == 3 ? p.integer : 0, c.integer);
+    EXPECT_EQ(p.text, u"");
+  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// msidump DATABASE
+// msidump DATABASE...
 //
 // Writes, as deterministic UTF-8 text on standard output, what the engine
-// answers for one database: the open result, every summary property, and for
+// answers for each database, one after the other: the open result, every summary property, and for
 // every table named by _Tables plus the virtual tables _Streams, _Storages,
 // _Tables and _Columns: the column names and types, and for every cell its
 // text (length query, then read), integer, data size, and for streams the
@@ -275,17 +275,23 @@ void DumpSummary(MSIHANDLE db) {
       size_t n = size <= length ? size : length;
       Put(" text(%u)=%lu ", rc, static_cast<unsigned long>(size));
       PutQuoted(buffer.data(), n);
-      // Too small by one: the answer and what lands in the buffer.
+      // Too small by one: the answer and what lands in the buffer, read
+      // into two buffers filled differently, so that a unit written is one
+      // both hold, whatever the text.
       if (length >= 2) {
         std::vector<WCHAR> small(length + 1, WCHAR(0x55AA));
+        std::vector<WCHAR> other(length + 1, WCHAR(0xAA55));
         size = length;
         rc = MsiSummaryInfoGetPropertyW(summary.h, id, nullptr, nullptr, nullptr, small.data(),
                                         &size);
+        DWORD otherSize = length;
+        MsiSummaryInfoGetPropertyW(summary.h, id, nullptr, nullptr, nullptr, other.data(),
+                                   &otherSize);
         size_t end = 0;
-        while (end < length && small[end] != 0 && small[end] != WCHAR(0x55AA)) ++end;
+        while (end < length && small[end] != 0 && small[end] == other[end]) ++end;
         Put(" small(%u)=%lu ", rc, static_cast<unsigned long>(size));
         PutQuoted(small.data(), end);
-        Put(end < length && small[end] == 0 ? " terminated" : " unterminated");
+        Put(end < length && small[end] == 0 && other[end] == 0 ? " terminated" : " unterminated");
       }
     }
     out += '\n';
@@ -326,18 +332,23 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  if (argc != 2) {
-    fprintf(stderr, "usage: msidump DATABASE\n");
+  if (argc < 2) {
+    fprintf(stderr, "usage: msidump DATABASE...\n");
     return 2;
   }
-  int result = 1;
-  try {
-    result = Dump(argv[1]);
-  } catch (const std::exception& e) {
-    Put("exception %s\n", e.what());
-  } catch (...) {
-    Put("exception\n");
+  int result = 0;
+  for (int i = 1; i < argc; ++i) {
+    try {
+      result |= Dump(argv[i]);
+    } catch (const std::exception& e) {
+      Put("exception %s\n", e.what());
+      result = 1;
+    } catch (...) {
+      Put("exception\n");
+      result = 1;
+    }
+    Flush();
+    fflush(stdout);
   }
-  Flush();
   return result;
 }

@@ -59,6 +59,7 @@ struct StreamField {
   uint64_t position = 0;
   uint64_t held = 0;  // bytes the file holds, once laid out
   bool laidOut = false;
+  bool endsEarly = false;  // reading past the bytes held fails
   std::vector<cfb::Run> runs;
 };
 
@@ -374,7 +375,8 @@ int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
     const Field& f = r->fields[field];
     if (f.type == FieldType::Integer) return f.integer;
     if (f.type != FieldType::String) return MSI_NULL_INTEGER;
-    // A string converts when it is an optional '-' and decimal digits only.
+    // A string converts when it is an optional '-' and decimal digits only,
+    // read as a C string: up to its first NUL.
     size_t i = 0;
     bool negative = false;
     if (f.length > 0 && f.At(0) == u'-') {
@@ -384,6 +386,7 @@ int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
     uint32_t value = 0;
     for (; i < f.length; ++i) {
       char16_t c = f.At(i);
+      if (c == 0) break;
       if (c < u'0' || c > u'9') return MSI_NULL_INTEGER;
       value = value * 10 + static_cast<uint32_t>(c - u'0');
     }
@@ -433,7 +436,7 @@ UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* byte
     }
     const msiarc::cfb::CompoundFile& file = r->db->File();
     if (!s.laidOut) {
-      if (file.Layout(s.entry, &s.runs) != msiarc::cfb::Status::Ok) {
+      if (file.Layout(s.entry, &s.runs, &s.endsEarly) != msiarc::cfb::Status::Ok) {
         *bytes = 0;
         return ERROR_FUNCTION_FAILED;
       }
@@ -442,7 +445,12 @@ UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* byte
     }
     // A file that ends inside the stream holds fewer bytes than its size
     // says: those it holds are read, then nothing. A file that has lost
-    // bytes since it was opened fails the read.
+    // bytes since it was opened fails the read, and so does a read past the
+    // end of the mini stream.
+    if (s.endsEarly && s.position >= s.held && s.position < s.size) {
+      *bytes = 0;
+      return ERROR_FUNCTION_FAILED;
+    }
     size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, s.held - std::min(s.position, s.held)));
     if (file.Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take) != msiarc::cfb::Status::Ok) {
       *bytes = 0;

@@ -335,8 +335,9 @@ bool CompoundFile::SizeFits(uint32_t id) const {
   return size <= (sectorCount_ << sectorShift_);
 }
 
-Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
+Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs, bool* endsEarly) const {
   runs->clear();
+  if (endsEarly != nullptr) *endsEarly = false;
   if (id >= entries_.size() || entries_[id].type != EntryType::Stream) return Status::Corrupt;
   const DirEntry& d = entries_[id];
   uint64_t size = d.size;
@@ -371,11 +372,20 @@ Status CompoundFile::Layout(uint32_t id, std::vector<Run>* runs) const {
       uint64_t offset = ((static_cast<uint64_t>(miniStreamSectors_[sectorIndex]) + 1) << sectorShift_) +
                         (pos & (sectorSize_ - 1));
       uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(remaining, kMiniSectorSize));
+      // The mini stream is as long as the root entry says: a sector that
+      // reaches past it ends the bytes there, and reading on fails.
+      uint32_t inMini = pos < miniStreamSize_
+                            ? static_cast<uint32_t>(std::min<uint64_t>(length, miniStreamSize_ - pos))
+                            : 0;
       // Each mini sector is read on its own: what the file holds of it is
       // completed with zeros, and one it lacks fails the stream.
-      uint32_t held = inside(offset, length);
-      if (held == 0) return Status::Corrupt;
-      add(offset, held, length - held);
+      uint32_t held = inside(offset, inMini);
+      if (inMini != 0 && held == 0) return Status::Corrupt;
+      add(offset, held, inMini - held);
+      if (inMini < length) {
+        if (endsEarly != nullptr) *endsEarly = true;
+        break;
+      }
       remaining -= length;
     }
     return Status::Ok;

@@ -80,8 +80,10 @@ class CompoundFile {
   // the bytes stop at the first sector the file does not hold whole, except
   // that a last sector the file holds in part is completed with zeros. A
   // stream whose last sector, or any of whose mini sectors, lies wholly past
-  // the end cannot be read at all.
-  Status Layout(uint32_t id, std::vector<Run>* runs) const;
+  // the end cannot be read at all. The bytes of a stream in the mini stream
+  // also stop where the root entry's size ends the mini stream; *endsEarly
+  // (when given) then says that reading past them fails rather than ends.
+  Status Layout(uint32_t id, std::vector<Run>* runs, bool* endsEarly = nullptr) const;
   // How many bytes of the stream a layout covers.
   static uint64_t Length(const std::vector<Run>& runs);
   // Reads a whole stream that must be complete (a table, the string pool,

@@ -4,12 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <iterator>
-#include <utility>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 
@@ -18,247 +14,311 @@ namespace {
 
 #include "engine/native/msidb/codepage_tables.inc"
 
-bool IsDoubleByte(uint32_t cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
+constexpr uint32_t kUtf7 = 65000;
+constexpr uint32_t kUtf8 = 65001;
+constexpr size_t kPageCount = std::size(kCodePages);
 
-std::string IconvName(uint32_t cp) {
-  char name[16];
-  std::snprintf(name, sizeof name, "CP%u", cp);
-  return name;
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+
+using Units = std::array<char16_t, 256>;
+
+size_t PageIndex(uint32_t cp) {
+  const CodePageInfo* page =
+      std::lower_bound(std::begin(kCodePages), std::end(kCodePages), cp,
+                       [](const CodePageInfo& p, uint32_t key) { return p.codePage < key; });
+  if (page == std::end(kCodePages) || page->codePage != cp) return kPageCount;
+  return static_cast<size_t>(page - std::begin(kCodePages));
 }
 
-using ByteTable = std::array<char16_t, 256>;
+// One code page of the table, decoded byte by byte and pair by pair with
+// the C library's converter and the page's overrides, each part once: the
+// single bytes when the page is first used, a lead byte's row of trails
+// when that lead byte first occurs.
+class PageDecoder {
+ public:
+  explicit PageDecoder(const CodePageInfo& info) : info_(info) {
+    for (const auto& range : info_.leads) {
+      if (range[0] == 0) break;
+      for (int b = range[0]; b <= range[1]; ++b) lead_[b] = true;
+    }
+  }
+  ~PageDecoder() {
+    if (cd_ != kNoConverter) iconv_close(cd_);
+  }
+  PageDecoder(const PageDecoder&) = delete;
+  PageDecoder& operator=(const PageDecoder&) = delete;
 
-// One table per single-byte code page, built once from the C library's
-// converter, byte by byte (so no composition across bytes happens). Bytes the
-// code page leaves undefined map to the control character of the same value.
-const ByteTable* SingleByteTable(uint32_t cp) {
-  for (const SingleByteCodePage& page : kSingleBytePages) {
-    if (page.codePage == cp) return reinterpret_cast<const ByteTable*>(&page.units);
+  // False when the page needs a converter the C library does not have.
+  bool Start() {
+    if (info_.converter != nullptr) {
+      cd_ = iconv_open("UTF-16LE", info_.converter);
+      if (cd_ == kNoConverter) return false;
+    }
+    for (int b = 0; b < 256; ++b) {
+      char16_t unit = info_.defaultUnit;
+      const uint8_t byte = static_cast<uint8_t>(b);
+      if (!lead_[b] && !Convert(&byte, 1, &unit)) unit = static_cast<char16_t>(b);
+      single_[b] = unit;
+    }
+    Override(0, &single_);
+    return true;
   }
-  static std::mutex lock;
-  static std::map<uint32_t, std::unique_ptr<ByteTable>> tables;
-  std::lock_guard<std::mutex> guard(lock);
-  auto found = tables.find(cp);
-  if (found != tables.end()) return found->second.get();
-  iconv_t cd = iconv_open("UTF-16LE", IconvName(cp).c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    tables.emplace(cp, nullptr);
-    return nullptr;
+
+  void Append(const uint8_t* p, size_t n, std::u16string& out) {
+    size_t i = 0;
+    while (i < n) {
+      uint8_t b = p[i];
+      if (!lead_[b]) {
+        out.push_back(single_[b]);
+        i += 1;
+      } else if (i + 1 < n && p[i + 1] != 0) {
+        // A lead byte takes the byte after it, whatever it is, except NUL.
+        out.push_back((*Row(b))[p[i + 1]]);
+        i += 2;
+      } else {
+        out.push_back(info_.defaultUnit);
+        i += 1;
+      }
+    }
   }
-  auto table = std::make_unique<ByteTable>();
-  for (int b = 0; b < 256; ++b) {
-    char in = static_cast<char>(b);
+
+ private:
+  const Units* Row(uint8_t lead) {
+    const Units* row = rows_[lead].load(std::memory_order_acquire);
+    if (row != nullptr) return row;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (owned_[lead] == nullptr) {
+      auto units = std::make_unique<Units>();
+      for (int t = 0; t < 256; ++t) {
+        uint8_t pair[3] = {lead, static_cast<uint8_t>(t), 0};
+        size_t size = 2;
+        if (info_.jis0212Pairs && lead >= 0xA1 && t < 0x80) {
+          pair[0] = 0x8F;
+          pair[1] = lead;
+          pair[2] = static_cast<uint8_t>(t | 0x80);
+          size = 3;
+        }
+        char16_t unit = info_.defaultUnit;
+        if (t == 0 || !Convert(pair, size, &unit)) unit = info_.defaultUnit;
+        (*units)[t] = unit;
+      }
+      Override(lead, units.get());
+      owned_[lead] = std::move(units);
+      rows_[lead].store(owned_[lead].get(), std::memory_order_release);
+    }
+    return owned_[lead].get();
+  }
+
+  void Override(uint8_t lead, Units* units) const {
+    const CodePageOverride* first = kCodePageOverrides + info_.firstOverride;
+    for (const CodePageOverride* o = first; o != first + info_.overrideCount; ++o) {
+      if (o->lead != lead) continue;
+      for (int b = o->first; b <= o->last; ++b) {
+        (*units)[b] = static_cast<char16_t>(o->unit + o->step * (b - o->first));
+      }
+    }
+  }
+
+  // One character: all the bytes taken, exactly one unit given. Only under
+  // lock_ or before the decoder is published.
+  bool Convert(const uint8_t* bytes, size_t count, char16_t* unit) {
+    if (cd_ == kNoConverter) return false;
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    char* in = reinterpret_cast<char*>(const_cast<uint8_t*>(bytes));
+    size_t inLeft = count;
     char outBytes[8];
-    char* inPtr = &in;
-    size_t inLeft = 1;
     char* outPtr = outBytes;
     size_t outLeft = sizeof outBytes;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    if (r != static_cast<size_t>(-1) && sizeof outBytes - outLeft == 2) {
-      (*table)[b] = static_cast<char16_t>(static_cast<uint8_t>(outBytes[0]) |
-                                          (static_cast<uint8_t>(outBytes[1]) << 8));
-    } else {
-      (*table)[b] = static_cast<char16_t>(b);
+    if (iconv(cd_, &in, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1) || inLeft != 0) {
+      return false;
     }
+    // Converters that combine characters hold the last one back.
+    if (iconv(cd_, nullptr, nullptr, &outPtr, &outLeft) == static_cast<size_t>(-1)) return false;
+    if (sizeof outBytes - outLeft != 2) return false;
+    *unit = static_cast<char16_t>(static_cast<uint8_t>(outBytes[0]) |
+                                  (static_cast<uint8_t>(outBytes[1]) << 8));
+    return true;
   }
-  iconv_close(cd);
-  const ByteTable* result = table.get();
-  tables.emplace(cp, std::move(table));
-  return result;
-}
 
-void AppendUtf8(const uint8_t* p, size_t n, std::u16string& out) {
-  size_t i = 0;
-  while (i < n) {
-    uint8_t b = p[i];
-    if (b < 0x80) {
-      out.push_back(b);
-      ++i;
-      continue;
-    }
-    uint32_t cp = 0;
-    size_t need = 0;
-    uint8_t lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      cp = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      cp = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    size_t k = 1;
-    for (; k <= need; ++k) {
-      if (i + k >= n) break;
-      uint8_t c = p[i + k];
-      if (c < lo || c > hi) break;
-      lo = 0x80;
-      hi = 0xBF;
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    if (k <= need) {  // an incomplete or invalid sequence: one replacement
-      out.push_back(0xFFFD);
-      i += k;
-      continue;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += need + 1;
-  }
-}
-
-struct ThreadConverters {
-  std::map<uint32_t, iconv_t> open;
-  ~ThreadConverters() {
-    for (auto& entry : open) {
-      if (entry.second != reinterpret_cast<iconv_t>(-1)) iconv_close(entry.second);
-    }
-  }
-  iconv_t Get(uint32_t cp) {
-    auto found = open.find(cp);
-    if (found != open.end()) return found->second;
-    iconv_t cd = iconv_open("UTF-16LE", IconvName(cp).c_str());
-    open.emplace(cp, cd);
-    return cd;
-  }
+  const CodePageInfo& info_;
+  iconv_t cd_ = kNoConverter;
+  std::array<bool, 256> lead_{};
+  Units single_{};
+  std::mutex lock_;
+  std::array<std::unique_ptr<Units>, 256> owned_;
+  std::array<std::atomic<const Units*>, 256> rows_{};
 };
 
-bool IsLeadByte(uint32_t cp, uint8_t b) {
-  if (cp == 932) return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-  return b >= 0x81 && b <= 0xFE;
-}
-
-// Bytes that stand alone and that the C library's tables leave out.
-bool SingleByteOverride(uint32_t cp, uint8_t b, char16_t* unit) {
-  struct Entry {
-    uint16_t cp;
-    uint8_t byte;
-    char16_t unit;
-  };
-  static constexpr Entry kEntries[] = {
-      {932, 0x80, 0x0080}, {932, 0xA0, 0xF8F0}, {932, 0xFD, 0xF8F1}, {932, 0xFE, 0xF8F2},
-      {932, 0xFF, 0xF8F3}, {936, 0xFF, 0xF8F5}, {949, 0x80, 0x0080}, {949, 0xFF, 0xF8F7},
-      {950, 0xFF, 0xF8F8}};
-  for (const Entry& e : kEntries) {
-    if (e.cp == cp && e.byte == b) {
-      *unit = e.unit;
-      return true;
+// The decoders, one per page of the table, made on first use and kept for
+// the life of the process; a page whose converter is missing has none.
+class Decoders {
+ public:
+  PageDecoder* Get(size_t index) {
+    if (index >= kPageCount) return nullptr;
+    PageDecoder* decoder = published_[index].load(std::memory_order_acquire);
+    if (decoder != nullptr || failed_[index].load(std::memory_order_acquire)) return decoder;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (owned_[index] == nullptr && !failed_[index].load(std::memory_order_relaxed)) {
+      auto made = std::make_unique<PageDecoder>(kCodePages[index]);
+      if (!made->Start()) {
+        failed_[index].store(true, std::memory_order_release);
+        return nullptr;
+      }
+      owned_[index] = std::move(made);
+      published_[index].store(owned_[index].get(), std::memory_order_release);
     }
+    return owned_[index].get();
   }
-  return false;
+
+ private:
+  std::mutex lock_;
+  std::array<std::unique_ptr<PageDecoder>, kPageCount> owned_;
+  std::array<std::atomic<PageDecoder*>, kPageCount> published_{};
+  std::array<std::atomic<bool>, kPageCount> failed_{};
+};
+
+PageDecoder* DecoderFor(uint32_t cp) {
+  static Decoders decoders;
+  return decoders.Get(PageIndex(cp));
 }
 
-bool UserDefinedPair(uint32_t cp, uint8_t lead, uint8_t trail, char16_t* unit) {
-  // The runs are sorted by code page, then lead byte.
-  const DoubleByteRun* run = std::lower_bound(
-      std::begin(kDoubleByteRuns), std::end(kDoubleByteRuns), std::pair<uint32_t, uint8_t>(cp, lead),
-      [](const DoubleByteRun& r, const std::pair<uint32_t, uint8_t>& key) {
-        return r.codePage < key.first || (r.codePage == key.first && r.lead < key.second);
-      });
-  for (; run != std::end(kDoubleByteRuns) && run->codePage == cp && run->lead == lead; ++run) {
-    if (trail >= run->firstTrail && trail <= run->lastTrail) {
-      *unit = static_cast<char16_t>(run->firstUnit + (trail - run->firstTrail));
-      return true;
-    }
-  }
-  return false;
-}
-
-// Converts one character of 1 or 2 bytes; false if the C library cannot.
-bool ConvertOne(iconv_t cd, const uint8_t* p, size_t n, char16_t* unit) {
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  char* inPtr = reinterpret_cast<char*>(const_cast<uint8_t*>(p));
-  size_t inLeft = n;
-  char outBytes[8];
-  char* outPtr = outBytes;
-  size_t outLeft = sizeof outBytes;
-  if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) return false;
-  if (inLeft != 0 || sizeof outBytes - outLeft != 2) return false;
-  *unit = static_cast<char16_t>(static_cast<uint8_t>(outBytes[0]) | (static_cast<uint8_t>(outBytes[1]) << 8));
-  return true;
-}
-
-// A lead byte always takes the byte after it; a pair with no character, or
-// a lead byte at the end, gives the code page's default character.
-void AppendDoubleByte(uint32_t cp, const uint8_t* p, size_t n, std::u16string& out) {
-  thread_local ThreadConverters converters;
-  iconv_t cd = converters.Get(cp);
-  bool usable = cd != reinterpret_cast<iconv_t>(-1);
-  char16_t fallback = cp == 932 ? 0x30FB : u'?';
+// UTF-8 as the system decodes it. An invalid sequence gives one U+FFFD for
+// the bytes taken while it still looked valid (an overlong or surrogate form
+// is noticed only once its value is known); a sequence cut off by the end of
+// the string takes the rest of it.
+void AppendUtf8(const uint8_t* p, size_t n, std::u16string& out) {
+  static constexpr uint8_t kLeadMask[4] = {0x7F, 0x1F, 0x0F, 0x07};
   size_t i = 0;
   while (i < n) {
-    uint8_t b = p[i];
-    char16_t unit = fallback;
-    if (b < 0x80) {
-      unit = b;
-      i += 1;
-    } else if (SingleByteOverride(cp, b, &unit)) {
-      i += 1;
-    } else if (IsLeadByte(cp, b)) {
-      if (i + 1 < n && !UserDefinedPair(cp, b, p[i + 1], &unit) &&
-          (!usable || !ConvertOne(cd, p + i, 2, &unit))) {
-        unit = fallback;
-      }
-      i += i + 1 < n ? 2 : 1;
-    } else {
-      if (!usable || !ConvertOne(cd, p + i, 1, &unit)) unit = fallback;
-      i += 1;
+    uint8_t lead = p[i++];
+    if (lead < 0x80) {
+      out.push_back(lead);
+      continue;
     }
-    out.push_back(unit);
+    size_t length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
+    if (length > n - i) {
+      out.push_back(0xFFFD);
+      i = n;
+      continue;
+    }
+    uint32_t value = lead & kLeadMask[length];
+    bool valid = length != 0;
+    // The continuation bytes, each taken only while the value can still be
+    // valid: a value below 0x10 after the first of three, or below 0x20
+    // after the first of two, is an overlong form; 0x110000 and more is out
+    // of range (the byte that shows it is not taken), 0xD800..0xDFFF a
+    // surrogate.
+    for (size_t left = length; valid && left > 0; --left) {
+      uint32_t c = p[i] ^ 0x80u;
+      if (c >= 0x40) {
+        valid = false;
+        break;
+      }
+      value = (value << 6) | c;
+      if (left == 2 && value >= (0x110000 >> 6)) {
+        valid = false;
+        break;
+      }
+      ++i;
+      if (left == 3) valid = value >= 0x10;
+      if (left == 2) valid = value >= 0x20 && (value < (0xD800 >> 6) || value > (0xDFFF >> 6));
+    }
+    if (!valid) {
+      out.push_back(0xFFFD);
+    } else if (value >= 0x10000) {
+      value -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(value));
+    }
+  }
+}
+
+int Base64Value(uint8_t c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// UTF-7 as the system decodes it: bytes outside a "+...-" run are units of
+// their own value (8-bit ones too); "+-" is a plus sign; a run's bits carry
+// over to the next run when a byte of 0x80 or more ends it.
+void AppendUtf7(const uint8_t* p, size_t n, std::u16string& out) {
+  uint32_t bits = 0;
+  int pending = 0;
+  size_t i = 0;
+  while (i < n) {
+    if (p[i] != '+') {
+      out.push_back(p[i++]);
+      continue;
+    }
+    if (++i == n) break;
+    if (p[i] == '-') {
+      out.push_back(u'+');
+      ++i;
+      continue;
+    }
+    while (i < n) {
+      uint8_t c = p[i];
+      if (c == '-') {
+        ++i;
+        pending = 0;
+        break;
+      }
+      if (c >= 0x80) break;
+      int value = Base64Value(c);
+      if (value < 0) {
+        pending = 0;
+        break;
+      }
+      bits = (bits << 6) | static_cast<uint32_t>(value);
+      pending += 6;
+      if (pending >= 16) {
+        out.push_back(static_cast<char16_t>(bits >> (pending - 16)));
+        pending -= 16;
+      }
+      ++i;
+    }
   }
 }
 
 }  // namespace
 
 bool IsKnownCodePage(uint32_t codePage) {
-  if (codePage == 0 || codePage == 65001) return true;
-  if (IsDoubleByte(codePage)) {
-    iconv_t cd = iconv_open("UTF-16LE", IconvName(codePage).c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    iconv_close(cd);
-    return true;
-  }
-  return SingleByteTable(codePage) != nullptr;
+  if (codePage == 0 || codePage == kUtf7 || codePage == kUtf8) return true;
+  return DecoderFor(codePage) != nullptr;
+}
+
+bool AsciiIsItself(uint32_t codePage) {
+  if (codePage == 0) codePage = kAnsiCodePage;
+  if (codePage == kUtf8) return true;
+  if (codePage == kUtf7) return false;
+  size_t index = PageIndex(codePage);
+  return index == kPageCount || kCodePages[index].asciiSame;
 }
 
 void AppendConverted(uint32_t codePage, const uint8_t* bytes, size_t count, std::u16string& out) {
-  size_t ascii = 0;
-  while (ascii < count && bytes[ascii] < 0x80) ++ascii;
-  if (ascii == count) {
-    size_t base = out.size();
-    out.resize(base + count);
-    char16_t* dest = out.data() + base;
-    for (size_t i = 0; i < count; ++i) dest[i] = bytes[i];
-    return;
-  }
   if (codePage == 0) codePage = kAnsiCodePage;
-  if (codePage == 65001) {
-    AppendUtf8(bytes, count, out);
-  } else if (IsDoubleByte(codePage)) {
-    AppendDoubleByte(codePage, bytes, count, out);
-  } else {
-    const ByteTable* table = SingleByteTable(codePage);
-    size_t base = out.size();
-    out.resize(base + count);
-    for (size_t i = 0; i < count; ++i) {
-      out[base + i] = table != nullptr ? (*table)[bytes[i]] : static_cast<char16_t>(bytes[i]);
+  if (AsciiIsItself(codePage)) {
+    size_t ascii = 0;
+    while (ascii < count && bytes[ascii] < 0x80) ++ascii;
+    if (ascii == count) {
+      out.insert(out.end(), bytes, bytes + count);
+      return;
     }
+  }
+  if (codePage == kUtf8) {
+    AppendUtf8(bytes, count, out);
+  } else if (codePage == kUtf7) {
+    AppendUtf7(bytes, count, out);
+  } else if (PageDecoder* decoder = DecoderFor(codePage)) {
+    decoder->Append(bytes, count, out);
+  } else {
+    out.insert(out.end(), bytes, bytes + count);  // no conversion known: the bytes' values
   }
 }
 

@@ -141,6 +141,7 @@ OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const uint8_t* dat
     longRefs_ = (word(1) & 0x8000) != 0;
   }
   if (!IsKnownCodePage(codePage_)) return OpenStatus::Corrupt;
+  const bool asciiIsItself = AsciiIsItself(codePage_);
   start_.assign(count == 0 ? 1 : count, kNone);
   length_.assign(start_.size(), 0);
   data_ = data;
@@ -168,7 +169,9 @@ OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const uint8_t* dat
     if (refs != 0) {
       const uint8_t* bytes = data + offset;
       uint32_t ascii = 0;
-      while (ascii < length && bytes[ascii] < 0x80) ++ascii;
+      if (asciiIsItself) {
+        while (ascii < length && bytes[ascii] < 0x80) ++ascii;
+      }
       if (ascii == length) {
         start_[id] = static_cast<uint32_t>(offset);
         length_[id] = length | kNarrow;

@@ -1,5 +1,6 @@
 #include "engine/native/msidb/summary.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "engine/native/le.h"
@@ -32,6 +33,39 @@ uint16_t ExpectedType(uint32_t id) {
   }
 }
 
+// The number text starts with, as strtoll reads it with base 0: spaces,
+// a sign, then hexadecimal after "0x", octal after "0", else decimal, up to
+// the first other character. False when no digit follows, or beyond 64 bits.
+bool ParseNumber(const std::string& text, int64_t* out) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  unsigned base = 10;
+  if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  } else if (i < text.size() && text[i] == '0') {
+    base = 8;
+  }
+  uint64_t value = 0;
+  bool digits = false;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    unsigned digit = c >= '0' && c <= '9'   ? static_cast<unsigned>(c - '0')
+                     : c >= 'a' && c <= 'z' ? static_cast<unsigned>(c - 'a' + 10)
+                     : c >= 'A' && c <= 'Z' ? static_cast<unsigned>(c - 'A' + 10)
+                                            : 36;
+    if (digit >= base) break;
+    if (value > (UINT64_MAX - digit) / base) return false;
+    value = value * base + digit;
+    digits = true;
+  }
+  if (!digits || value > static_cast<uint64_t>(INT64_MAX) + (negative ? 1 : 0)) return false;
+  *out = negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
+  return true;
+}
+
 }  // namespace
 
 uint32_t SummaryInfo::Count() const {
@@ -59,17 +93,21 @@ SummaryInfo ParseSummary(const std::vector<uint8_t>& bytes) {
     if (id >= kSummarySlots || ExpectedType(id) == 0) break;
     if (at + 8 > size) break;
     uint16_t type = static_cast<uint16_t>(s[at] | (s[at + 1] << 8));
+    uint16_t expected = ExpectedType(id);
     SummaryProperty& p = info.slots[id];
+    p = SummaryProperty{};
+    raw[id].clear();
+    int64_t number = 0;
+    bool isNumber = false;
     if (type == kVtI2) {
-      p.integer = static_cast<int16_t>(s[at + 4] | (s[at + 5] << 8));
+      number = static_cast<int16_t>(s[at + 4] | (s[at + 5] << 8));
+      isNumber = true;
     } else if (type == kVtI4) {
-      p.integer = static_cast<int32_t>(Le32(s + at + 4));
+      number = static_cast<int32_t>(Le32(s + at + 4));
+      isNumber = true;
     } else if (type == kVtFiletime) {
       if (at + 12 > size) break;
       p.filetime = Le32(s + at + 4) | (static_cast<uint64_t>(Le32(s + at + 8)) << 32);
-    } else if (type == kVtLpstr && ExpectedType(id) != kVtLpstr) {
-      // Text where a number or a time belongs is reported as empty text.
-      raw[id].clear();
     } else if (type == kVtLpstr) {
       uint32_t length = Le32(s + at + 4);
       if (at + 8 + length > size) break;
@@ -83,6 +121,28 @@ SummaryInfo ParseSummary(const std::vector<uint8_t>& bytes) {
     } else {
       continue;  // a type this set never holds: left out
     }
+    if (type != expected) {
+      // Stored as another type than its id has: converted where the system
+      // converts (one integer width to the other; text that starts with a
+      // number, as strtoll reads it with base 0, to a number), within the
+      // range of the id's type; else left out. Text where a time belongs is
+      // reported as empty text, as Windows reports it.
+      if (type == kVtLpstr && expected == kVtFiletime) {
+        raw[id].clear();
+        p.type = kVtLpstr;
+        continue;
+      }
+      if (type == kVtLpstr) isNumber = ParseNumber(raw[id], &number);
+      raw[id].clear();
+      int64_t low = expected == kVtI2 ? INT16_MIN : INT32_MIN;
+      int64_t high = expected == kVtI2 ? INT16_MAX : INT32_MAX;
+      if ((expected != kVtI2 && expected != kVtI4) || !isNumber || number < low || number > high) {
+        p = SummaryProperty{};
+        continue;
+      }
+      type = expected;
+    }
+    p.integer = static_cast<int32_t>(number);
     p.type = type;
   }
   // Text is in the set's own code page (property 1), else the ANSI one.
