@@ -179,6 +179,10 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, void* security,
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written,
                void* overlapped);
 BOOL SetEndOfFile(HANDLE file);
+// The last-write time only: a null time leaves that time as it is, and the
+// creation time is not kept on Linux.
+BOOL SetFileTime(HANDLE file, const FILETIME* creation,
+                 const FILETIME* lastAccess, const FILETIME* lastWrite);
 BOOL CloseHandle(HANDLE object);
 
 BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
