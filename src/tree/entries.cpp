@@ -175,41 +175,6 @@ size_t FindExtension(const WCHAR* text) {
   return end;
 }
 
-namespace {
-
-// The stream a cell reads is named by its table and its key: "Icon.logo" for
-// the row "logo" of Icon. That holds when the key is the table's first
-// column and the only one in the name; a table keyed otherwise (by two
-// columns, or named by a column that is not its key) gets no aliases, and
-// neither do the engine's own tables, whose rows are streams themselves.
-void RegisterStreamCell(MsiArchive* archive, FileEntry* entry, const WCHAR* key) {
-  const TableInfo* table = entry->table;
-  if (table->nameColumn != 0 || table->isStreamsTable ||
-      table->name == WTEXT("_Storages") ||
-      table->name.find(WCHAR('.')) != WString::npos) {
-    return;
-  }
-  try {
-    WString stream = table->name;
-    stream += WCHAR('.');
-    stream += key;
-    archive->streamCells.emplace(std::move(stream), entry);
-  } catch (const std::bad_alloc&) {
-    // The row of _Streams then shows the stream as an entry of its own.
-  }
-}
-
-}  // namespace
-
-FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream) {
-  try {
-    const auto found = archive->streamCells.find(WString(stream));
-    return found != archive->streamCells.end() ? found->second : nullptr;
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-
 DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key) {
   TableInfo* table = entry->table;
   FileEntry* target =
@@ -237,8 +202,6 @@ DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key) {
   if (target != nullptr) {
     TakeReference(&target->refCount);
     entry->target = target;
-  } else {
-    RegisterStreamCell(archive, entry, key);
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "catalog/catalog.h"
 #include "engine/msi_api.h"
@@ -48,11 +49,25 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
                        const WCHAR* folder, const WCHAR* base,
                        const WCHAR* extension);
 size_t FindExtension(const WCHAR* text);
-// The cell whose own stream is `stream` ("Table.key"), or null.
+// A key column of a table whose cells' streams are named by their keys.
+struct CellKey {
+  UINT column;     // position among the table's columns
+  bool integer;
+  uint64_t width;  // of an integer: 2 or 4
+};
+// The key columns of a table, from the engine, in order: empty for the
+// engine's own tables and for a table whose keys cannot be had or are not
+// all among the columns its view shows.
+std::vector<CellKey> CellStreamKeys(MsiArchive* archive, const TableInfo* table);
+// Notes a listed cell under the name of its stream: the table's name and
+// the row's key values (integers in decimal) joined by full stops.
+void RegisterCellStream(MsiArchive* archive, FileEntry* entry,
+                        const std::vector<CellKey>& keys);
+// The cell whose own stream is `stream`, compared exactly, or null.
 FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream);
-// Names a row's cell after its key, unique in its table's folder; a row of
-// _Streams that names a cell's own stream becomes that cell's alias. 0, or
-// 8 when no memory can be had for the name.
+// Names a row's cell after its key, unique in the archive; a row of
+// _Streams that names a noted cell's stream becomes that cell's alias. 0,
+// or 8 when no memory can be had for the name.
 DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key);
 // Makes a name one that Windows keeps as it is: control characters and
 // < > : " | ? * become underscores, and so do the full stops and spaces

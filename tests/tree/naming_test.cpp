@@ -178,10 +178,12 @@ TEST_F(Naming, StreamsRowsAliasExistingCells) {
   TableInfo* icon = MakeTable("Icon");
   TableInfo* art = MakeTable("Art");
   TableInfo* streams = MakeTable("_Streams");
-  AddCell(icon, "logo");
-  AddCell(icon, "x");
-  AddCell(art, "x");
-  AddCell(icon, "..");
+  for (auto [table, key] : {std::pair{icon, "logo"}, {icon, "x"}, {art, "x"}, {icon, ".."}}) {
+    AddCell(table, key);
+    // Noted under its stream's name, as population does from the keys.
+    archive_.streamCells.emplace(table->name + WCHAR('.') + W(key),
+                                 ListOwner<FileEntry>(archive_.entries.prev));
+  }
   FileEntry* logo = FindEntry(&archive_, W("Icon\\logo").c_str());
   ASSERT_NE(logo, nullptr);
 
