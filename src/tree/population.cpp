@@ -88,9 +88,11 @@ DWORD PopulateEntries(MsiArchive* archive) {
       AddRowEntries(archive, table);
     }
   }
-  // Every row of _Streams has been named: the cells need not be found by
-  // their streams any more.
+  // Every entry has been named: the cells need not be found by their
+  // streams any more, nor names checked against folders and numbers.
   std::unordered_map<WString, FileEntry*>().swap(archive->streamCells);
+  std::unordered_map<WString, uint32_t>().swap(archive->nextNumber);
+  archive->folderIndex.Clear();
   return 0;
 }
 
