@@ -89,6 +89,21 @@ void ComposeNumbered(const WCHAR* head, size_t headLength, unsigned number,
   MakeSafeName(out);
 }
 
+// A folder the name shares with an entry listed before keeps that entry's
+// spelling (its case and separators): on a file system that ignores case
+// the folder is made once, by the first, so both platforms write the same
+// tree.
+void SpellFoldersAsListed(MsiArchive* archive, WCHAR* name) {
+  if (archive->entryIndexPartial) return;
+  for (size_t i = UnitCount(name); i > 1; --i) {
+    if (!IsSeparator(name[i - 1])) continue;
+    const FileEntry* first = archive->folderIndex.Find(name, i - 1);
+    if (first == nullptr) continue;
+    for (size_t k = 0; k + 1 < i; ++k) name[k] = first->name[k];
+    return;
+  }
+}
+
 }  // namespace
 
 FileEntry* CreateEntry(TableInfo* table) {
@@ -232,6 +247,7 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
       }
     }
   }
+  SpellFoldersAsListed(archive, name);
   try {
     entry->name.assign(name);
   } catch (const std::bad_alloc&) {

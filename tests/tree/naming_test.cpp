@@ -3,6 +3,7 @@
 #include "plugin/refcount.h"
 
 #include <cstdio>
+#include <map>
 #include <set>
 
 namespace catalog_test {
@@ -164,7 +165,8 @@ TEST_F(Naming, ClimbingSegmentsBecomeUnderscores) {
   TableInfo* t = MakeTable("Binary");
   EXPECT_EQ(AddCell(t, "..\\..\\Windows\\x.dll"), "Binary\\__\\__\\Windows\\x.dll");
   EXPECT_EQ(AddCell(t, "a\\..\\..\\b"), "Binary\\a\\__\\__\\b");
-  EXPECT_EQ(AddCell(t, "a/../b"), "Binary\\a/__/b");
+  // Its folder is the one "a\\..\\.." made, spelled as that one spelt it.
+  EXPECT_EQ(AddCell(t, "a/../b"), "Binary\\a\\__/b");
   EXPECT_EQ(AddCell(t, ".. \\x"), "Binary\\___\\x");
   // "___" and "__" are folders now: a file cannot take their names.
   EXPECT_EQ(AddCell(t, "..."), "Binary\\____001");
@@ -181,17 +183,18 @@ TEST_F(Naming, ClimbingSegmentsBecomeUnderscores) {
 }
 
 // Each key of table T in turn, and the name it gets: one file per name on
-// both platforms. "/" and "\" are one separator; every empty segment and
-// every device name (before its first full stop) is mended; a folder that
-// is another entry's file gets the number, and the file that is another
-// entry's folder too.
+// both platforms. "/" and "\" are one separator, and a folder keeps the
+// spelling of the first entry in it; every empty segment and every device
+// name (before its first full stop) is mended; a folder that is another
+// entry's file gets the number, and the file that is another entry's
+// folder too.
 TEST_F(Naming, EveryNameIsAFileOfItsOwnOnBothPlatforms) {
   TableInfo* t = MakeTable("T");
   const std::pair<const char*, const char*> cases[] = {
       {"d\\f", "T\\d\\f"},           {"d/f", "T\\d/f_001"},
-      {"D/F", "T\\D/F_002"},         {"a\\\\b", "T\\a\\_\\b"},
+      {"D/F", "T\\d/F_002"},         {"a\\\\b", "T\\a\\_\\b"},
       {"\\x", "T\\_\\x"},            {"y\\", "T\\y\\_"},
-      {"a/_/b", "T\\a/_/b_001"},     {"CON", "T\\CON_"},
+      {"a/_/b", "T\\a\\_/b_001"},     {"CON", "T\\CON_"},
       {"nul.txt", "T\\nul_.txt"},    {"Com1.tar.gz", "T\\Com1_.tar.gz"},
       {"lpt9", "T\\lpt9_"},          {"CONOUT$", "T\\CONOUT$_"},
       {"CON .txt", "T\\CON _.txt"},  {"prn\\x", "T\\prn_\\x"},
@@ -237,14 +240,16 @@ TEST_F(Naming, CutsNeverSplitSurrogatePairs) {
 }
 
 // The numbers are exactly those of the rule that tries 1, 2, 3, ... afresh
-// for every name against every name listed before, with case and the two
-// separators ignored: seeded names from a small alphabet, so that they
-// collide, look numbered already ("a_001") and differ only in case.
+// for every name against every name listed before, with case ignored (and
+// a folder spelt as first listed): seeded names from a small alphabet, so
+// that they collide, look numbered already ("a_001") and differ only in
+// case.
 TEST_F(Naming, NumbersMatchTheRuleThatCountsAfresh) {
   const char* folders[] = {nullptr, "Fold", "FOLD"};
   const char* bases[] = {"a", "A", "b", "a_001", "A_002", "b_001", "a_1000", "a.x"};
   const char* extensions[] = {"", ".x", ".X", ".y"};
   std::set<std::string> taken;  // folded
+  std::map<std::string, std::string> spelling;  // folded folder -> first spelling
   auto fold = [](std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -258,7 +263,8 @@ TEST_F(Naming, NumbersMatchTheRuleThatCountsAfresh) {
     const char* folder = folders[next(3)];
     const std::string base = bases[next(8)];
     const std::string extension = extensions[next(4)];
-    const std::string prefix = folder ? std::string(folder) + "\\" : "";
+    const std::string prefix =
+        folder ? spelling.emplace(fold(folder), folder).first->second + "\\" : "";
     std::string expected = prefix + base + extension;
     char number[16];
     for (unsigned k = 1; taken.count(fold(expected)) != 0; ++k) {
