@@ -33,6 +33,8 @@ enum MSICOLINFO : int { MSICOLINFO_NAMES = 0, MSICOLINFO_TYPES = 1 };
 
 UINT MsiOpenDatabaseW(LPCWSTR path, LPCWSTR persist, MSIHANDLE* database);
 UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view);
+UINT MsiDatabaseGetPrimaryKeysW(MSIHANDLE database, LPCWSTR table,
+                                MSIHANDLE* record);
 UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE params);
 UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record);
 UINT MsiViewClose(MSIHANDLE view);

@@ -120,6 +120,7 @@ typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 #define ERROR_INVALID_FIELD 1616L
 #define ERROR_INSTALL_PACKAGE_INVALID 1620L
 #define ERROR_FUNCTION_FAILED 1627L
+#define ERROR_INVALID_TABLE 1628L
 #define ERROR_DATATYPE_MISMATCH 1629L
 #define ERROR_INVALID_DATATYPE 1804L
 
@@ -178,6 +179,10 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, void* security,
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written,
                void* overlapped);
 BOOL SetEndOfFile(HANDLE file);
+// The last-write time only: a null time leaves that time as it is, and the
+// creation time is not kept on Linux.
+BOOL SetFileTime(HANDLE file, const FILETIME* creation,
+                 const FILETIME* lastAccess, const FILETIME* lastWrite);
 BOOL CloseHandle(HANDLE object);
 
 BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);

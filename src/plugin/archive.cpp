@@ -175,6 +175,7 @@ int WINAPI CloseArchive(HANDLE handle) {
     archive->currentEntry = nullptr;
   }
   archive->entryIndex.Clear();
+  archive->folderIndex.Clear();
   while (!ListEmpty(&archive->entries)) {
     ListLink* node = archive->entries.next;
     Unlink(node);

@@ -32,9 +32,16 @@ struct MsiArchive {
   // Beside `entries`: every listed name, compared without regard to case,
   // to the earliest entry bearing it, so that look-ups do not walk the list.
   EntryNameIndex entryIndex;
-  // Set when the index could not be kept up (no memory): look-ups then
+  // Every folder a listed name needs (each leading part of a name that a
+  // separator ends), to the earliest entry needing it.
+  EntryNameIndex folderIndex;
+  // Set when the indexes could not be kept up (no memory): look-ups then
   // walk `entries` instead.
   bool entryIndexPartial = false;
+  // While the catalogue is built: for each numbered name (its head and tail,
+  // compared as names are), the next number worth trying. Names are only
+  // ever added, so every number below it stays taken.
+  std::unordered_map<WString, uint32_t> nextNumber;
   // While the catalogue is built: the cells by the name of the stream each
   // reads ("Icon.logo"), for the rows of _Streams to find theirs.
   std::unordered_map<WString, FileEntry*> streamCells;

@@ -46,19 +46,24 @@ int WriteContent(HANDLE file, WCHAR* path, const Content& content) {
   }
 }
 
-// Cut where writing stopped and closed on every way out, an exception from
-// the host's callback or from a conversion included: an open handle would
-// leak and keep the file locked against the host.
+// Cut where writing stopped, given the time the listing shows for every
+// entry (the archive's last-write time, as for the folders a host creates
+// from the same header), and closed on every way out, an exception from the
+// host's callback or from a conversion included: an open handle would leak
+// and keep the file locked against the host. A time that cannot be set
+// changes nothing else.
 class OutputFile {
  public:
-  explicit OutputFile(const WCHAR* path)
+  OutputFile(const WCHAR* path, FILETIME time)
       : file_(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                          CREATE_ALWAYS, 0, nullptr)) {
+                          CREATE_ALWAYS, 0, nullptr)),
+        time_(time) {
     if (file_ == INVALID_HANDLE_VALUE) file_ = nullptr;
   }
   ~OutputFile() {
     if (file_ != nullptr) {
       SetEndOfFile(file_);
+      SetFileTime(file_, nullptr, nullptr, &time_);
       CloseHandle(file_);
     }
   }
@@ -68,6 +73,7 @@ class OutputFile {
 
  private:
   HANDLE file_;
+  FILETIME time_;
 };
 
 // Extracts (operation 2) or tests (operation 1) the current entry: its
@@ -90,7 +96,7 @@ int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
   std::optional<OutputFile> output;
   if (operation == 2) {
     if (!composed) return kHostCreateFailed;
-    output.emplace(buffer);
+    output.emplace(buffer, archive->archiveTime);
     if (output->get() == nullptr) return kHostCreateFailed;
   } else if (!composed || buffer[0] == 0) {
     // A test reports progress under the entry's own name when the host

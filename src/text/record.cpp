@@ -42,3 +42,9 @@ bool FetchRecordString(MSIHANDLE record, UINT column, WString& destination,
   std::free(block);
   return kept;
 }
+
+bool ReadRecordString(MSIHANDLE record, UINT column, WString& destination) {
+  DWORD length = 0;
+  if (MsiRecordGetStringW(record, column + 1, nullptr, &length) != 0) return false;
+  return FetchRecordString(record, column, destination, length);
+}

@@ -54,3 +54,6 @@ void FreeNarrowBuffer(NarrowBuffer* holder);
 // can be had for the value; it never throws.
 bool FetchRecordString(MSIHANDLE record, UINT column, WString& destination,
                        DWORD& length);
+// Both steps: the length query, then the value. False when the query fails
+// or no memory can be had.
+bool ReadRecordString(MSIHANDLE record, UINT column, WString& destination);

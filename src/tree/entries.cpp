@@ -11,51 +11,100 @@ namespace {
 constexpr size_t kMaxNameChars = kNameCapacity - 1;
 
 bool IsSeparator(WCHAR c) { return c == '\\' || c == '/'; }
+bool IsHigh(WCHAR c) { return c >= 0xD800 && c <= 0xDBFF; }
 
-// Characters no file name may hold on Windows: control characters and
-// < > : " | ? * (a colon would open a stream of another file).
-bool IsRefusedInNames(WCHAR c) {
-  switch (c) {
-    case '<':
-    case '>':
-    case ':':
-    case '"':
-    case '|':
-    case '?':
-    case '*':
-      return true;
-    default:
-      return c < 0x20;
-  }
+size_t UnitCount(const WCHAR* text) {
+  size_t n = 0;
+  while (text[n] != 0) ++n;
+  return n;
 }
 
-size_t DecimalDigits(unsigned value) {
-  size_t digits = 1;
-  while (value >= 10) {
-    value /= 10;
-    ++digits;
+// Appends up to `limit` units of text to out[*n], never half a surrogate
+// pair.
+void AppendCut(WCHAR* out, size_t* n, const WCHAR* text, size_t limit) {
+  size_t length = 0;
+  while (length < limit && text[length] != 0) ++length;
+  if (length == limit && length > 0 && text[length] != 0 && IsHigh(text[length - 1])) --length;
+  for (size_t i = 0; i < length; ++i) out[(*n)++] = text[i];
+  out[*n] = 0;
+}
+
+// How a name stands against the names listed so far: whether an entry bears
+// it or needs it as a folder, and the shortest leading part it needs as a
+// folder that an entry bears as a file (0 when there is none).
+struct Standing {
+  bool taken;
+  size_t fileAsFolder;
+  bool Free() const { return !taken && fileAsFolder == 0; }
+};
+
+Standing StandingOf(MsiArchive* archive, const WCHAR* name, size_t length) {
+  Standing standing{false, 0};
+  if (!archive->entryIndexPartial) {
+    for (size_t i = 1; i < length; ++i) {
+      if (IsSeparator(name[i]) && archive->entryIndex.Find(name, i) != nullptr) {
+        standing.fileAsFolder = i;
+        return standing;
+      }
+    }
+    standing.taken = archive->entryIndex.Find(name, length) != nullptr ||
+                     archive->folderIndex.Find(name, length) != nullptr;
+    return standing;
   }
-  return digits;
+  for (ListLink* node = archive->entries.next; node != &archive->entries;
+       node = node->next) {
+    const WString& other = ListOwner<FileEntry>(node)->name;
+    const size_t n = other.size();
+    if (n >= length && SameNames(other.c_str(), name, length) &&
+        (n == length || IsSeparator(other[length]))) {
+      standing.taken = true;
+    } else if (n < length && IsSeparator(name[n]) && SameNames(other.c_str(), name, n) &&
+               (standing.fileAsFolder == 0 || n < standing.fileAsFolder)) {
+      standing.fileAsFolder = n;
+    }
+  }
+  return standing;
+}
+
+// The numbered name into out (kNameWorkUnits): head, an underscore, the
+// number (at least three digits), tail, made safe. The head gives way at
+// its end, so that the number shows whole within 259 units and within its
+// segment's 255 units and bytes, and every number gives another name.
+void ComposeNumbered(const WCHAR* head, size_t headLength, unsigned number,
+                     const WCHAR* tail, WCHAR* out) {
+  WCHAR counter[16];
+  FormatToBuffer(counter, 16, WTEXT("_%03u"), number);
+  const size_t counterLength = UnitCount(counter);
+  size_t keep = headLength;
+  if (keep + counterLength > kMaxNameChars) keep = kMaxNameChars - counterLength;
+  if (keep < headLength && keep > 0 && IsHigh(head[keep - 1])) --keep;
+  size_t start = keep;
+  while (start > 0 && !IsSeparator(head[start - 1])) --start;
+  keep = start + FitSegment(head + start, keep - start, kSegmentUnits - counterLength,
+                            kSegmentBytes - counterLength);
+  size_t n = 0;
+  AppendCut(out, &n, head, keep);
+  AppendCut(out, &n, counter, counterLength);
+  AppendCut(out, &n, tail, kNameWorkUnits - 1 - n);
+  MakeSafeName(out);
+}
+
+// A folder the name shares with an entry listed before keeps that entry's
+// spelling (its case and separators): on a file system that ignores case
+// the folder is made once, by the first, so both platforms write the same
+// tree.
+void SpellFoldersAsListed(MsiArchive* archive, WCHAR* name) {
+  if (archive->entryIndexPartial) return;
+  for (size_t i = UnitCount(name); i > 1; --i) {
+    if (!IsSeparator(name[i - 1])) continue;
+    const FileEntry* first = archive->folderIndex.Find(name, i - 1);
+    if (first == nullptr) continue;
+    for (size_t k = 0; k + 1 < i; ++k) name[k] = first->name[k];
+    return;
+  }
 }
 
 }  // namespace
-
-void MakeSafeName(WCHAR* text) {
-  WCHAR* segment = text;
-  for (WCHAR* p = text;; ++p) {
-    if (*p != 0 && !IsSeparator(*p)) {
-      if (IsRefusedInNames(*p)) *p = '_';
-      continue;
-    }
-    // Full stops and spaces that end a segment: Windows drops them, so that
-    // "a." would be "a" and ".." would climb out of the folder.
-    for (WCHAR* q = p; q != segment && (q[-1] == '.' || q[-1] == ' '); --q) {
-      q[-1] = '_';
-    }
-    if (*p == 0) break;
-    segment = p + 1;
-  }
-}
 
 FileEntry* CreateEntry(TableInfo* table) {
   FileEntry* entry = new (std::nothrow) FileEntry();
@@ -98,13 +147,16 @@ LONG ReleaseEntry(FileEntry* entry) {
 }
 
 FileEntry* FindEntry(MsiArchive* archive, const WCHAR* name) {
+  const size_t length = UnitCount(name);
   if (!archive->entryIndexPartial) {
-    return archive->entryIndex.Find(name);
+    return archive->entryIndex.Find(name, length);
   }
   for (ListLink* node = archive->entries.next; node != &archive->entries;
        node = node->next) {
     FileEntry* entry = ListOwner<FileEntry>(node);
-    if (_wcsicmp(entry->name.c_str(), name) == 0) return entry;
+    if (entry->name.size() == length && SameNames(entry->name.c_str(), name, length)) {
+      return entry;
+    }
   }
   return nullptr;
 }
@@ -114,49 +166,90 @@ void AppendEntry(MsiArchive* archive, FileEntry* entry) {
   TakeReference(&archive->entryCount);
   if (archive->entryIndexPartial) return;
   try {
-    archive->entryIndex.Insert(entry);
+    const WString& name = entry->name;
+    archive->entryIndex.Insert(entry, name.size());
+    for (size_t i = 1; i < name.size(); ++i) {
+      if (IsSeparator(name[i])) archive->folderIndex.Insert(entry, i);
+    }
   } catch (const std::bad_alloc&) {
     archive->entryIndexPartial = true;
     archive->entryIndex.Clear();
+    archive->folderIndex.Clear();
   }
 }
 
 DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
                        const WCHAR* folder, const WCHAR* base,
                        const WCHAR* extension) {
-  WCHAR buffer[kNameCapacity];
-  buffer[0] = 0;
-  WCHAR* position = buffer;
+  // The folder, a backslash and the base: the part a number follows.
+  WCHAR head[kNameWorkUnits];
+  size_t headLength = 0;
+  head[0] = 0;
   if (folder != nullptr && folder[0] != 0) {
-    WCHAR* end = buffer;
-    size_t remaining = 0;
-    FormatToBufferEx(buffer, kNameCapacity, &end, &remaining, WTEXT("%s\\"),
-                     folder);
-    position = end;
+    AppendCut(head, &headLength, folder, kMaxNameChars);
+    AppendCut(head, &headLength, WTEXT("\\"), 1);
   }
-  size_t space = kNameCapacity - static_cast<size_t>(position - buffer);
-  FormatToBuffer(position, space, WTEXT("%s%s"), base, extension);
-  MakeSafeName(buffer);
+  AppendCut(head, &headLength, base, kMaxNameChars);
+  WCHAR name[kNameWorkUnits];
+  size_t length = 0;
+  AppendCut(name, &length, head, headLength);
+  AppendCut(name, &length, extension, kMaxNameChars);
+  MakeSafeName(name);
 
-  const size_t headChars = static_cast<size_t>(position - buffer) + wcslen(base);
-  for (unsigned counter = 1; FindEntry(archive, buffer) != nullptr; ++counter) {
-    size_t digits = DecimalDigits(counter);
-    if (digits < 3) digits = 3;
-    if (headChars + 1 + digits <= kMaxNameChars) {
-      FormatToBuffer(position, space, WTEXT("%s_%03u%s"), base, counter,
-                     extension);
+  Standing standing = StandingOf(archive, name, UnitCount(name));
+  if (!standing.Free()) {
+    WCHAR tail[kNameWorkUnits];
+    size_t tailLength = 0;
+    if (standing.fileAsFolder != 0) {
+      // A folder the name needs is another entry's file: that folder gets
+      // the number, before its extension, and the rest of the name follows.
+      size_t start = standing.fileAsFolder;
+      while (start > 0 && !IsSeparator(name[start - 1])) --start;
+      size_t split = standing.fileAsFolder;
+      for (size_t i = standing.fileAsFolder; i > start + 1; --i) {
+        if (name[i - 1] == '.') {
+          split = i - 1;
+          break;
+        }
+      }
+      AppendCut(tail, &tailLength, name + split, kNameWorkUnits - 1);
+      headLength = 0;
+      AppendCut(head, &headLength, name, split);
     } else {
-      // Folder and base leave no room for the whole counter: shorten the
-      // base so that the counter shows and every candidate differs.
-      FormatToBuffer(position, space, WTEXT("%s"), base);
-      size_t keep = kMaxNameChars - 1 - digits;
-      FormatToBuffer(buffer + keep, kNameCapacity - keep, WTEXT("_%03u"),
-                     counter);
+      AppendCut(tail, &tailLength, extension, kMaxNameChars);
+      WCHAR mended[kNameWorkUnits];
+      headLength = MakeSafeHead(head, mended);
+      for (size_t i = 0; i <= headLength; ++i) head[i] = mended[i];
     }
-    MakeSafeName(buffer);
+    // The next number worth trying for this head and tail: the numbers
+    // below it were all taken when it was stored, and names are only ever
+    // added.
+    WString key;
+    uint32_t number = 1;
+    try {
+      AppendFolded(head, headLength, key);
+      key.push_back(0);
+      AppendFolded(tail, tailLength, key);
+      const auto found = archive->nextNumber.find(key);
+      if (found != archive->nextNumber.end()) number = found->second;
+    } catch (const std::bad_alloc&) {
+      key.clear();
+    }
+    for (;; ++number) {
+      ComposeNumbered(head, headLength, number, tail, name);
+      if (StandingOf(archive, name, UnitCount(name)).Free() || number == UINT32_MAX) break;
+    }
+    if (!key.empty()) {
+      try {
+        archive->nextNumber[key] = number + 1;
+      } catch (const std::bad_alloc&) {
+        // Only the next name of this kind starts its search lower.
+      }
+    }
   }
+  SpellFoldersAsListed(archive, name);
   try {
-    entry->name.assign(buffer);
+    entry->name.assign(name);
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
@@ -175,41 +268,6 @@ size_t FindExtension(const WCHAR* text) {
   return end;
 }
 
-namespace {
-
-// The stream a cell reads is named by its table and its key: "Icon.logo" for
-// the row "logo" of Icon. That holds when the key is the table's first
-// column and the only one in the name; a table keyed otherwise (by two
-// columns, or named by a column that is not its key) gets no aliases, and
-// neither do the engine's own tables, whose rows are streams themselves.
-void RegisterStreamCell(MsiArchive* archive, FileEntry* entry, const WCHAR* key) {
-  const TableInfo* table = entry->table;
-  if (table->nameColumn != 0 || table->isStreamsTable ||
-      table->name == WTEXT("_Storages") ||
-      table->name.find(WCHAR('.')) != WString::npos) {
-    return;
-  }
-  try {
-    WString stream = table->name;
-    stream += WCHAR('.');
-    stream += key;
-    archive->streamCells.emplace(std::move(stream), entry);
-  } catch (const std::bad_alloc&) {
-    // The row of _Streams then shows the stream as an entry of its own.
-  }
-}
-
-}  // namespace
-
-FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream) {
-  try {
-    const auto found = archive->streamCells.find(WString(stream));
-    return found != archive->streamCells.end() ? found->second : nullptr;
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-
 DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key) {
   TableInfo* table = entry->table;
   FileEntry* target =
@@ -217,12 +275,9 @@ DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key) {
   // An alias is named by what follows the table's name in its stream's.
   const WCHAR* text = target != nullptr ? wcschr(key, '.') + 1 : key;
 
-  WCHAR base[kNameCapacity];
+  WCHAR base[kNameWorkUnits];
   size_t length = 0;
-  for (; text[length] != 0 && length < kMaxNameChars; ++length) {
-    base[length] = text[length];
-  }
-  base[length] = 0;
+  AppendCut(base, &length, text, kMaxNameChars);
   MakeSafeName(base);
   WCHAR extension[kNameCapacity];
   extension[0] = 0;
@@ -237,8 +292,6 @@ DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key) {
   if (target != nullptr) {
     TakeReference(&target->refCount);
     entry->target = target;
-  } else {
-    RegisterStreamCell(archive, entry, key);
   }
   return 0;
 }

@@ -1,4 +1,4 @@
-// Open-addressing index of entry names, compared without regard to ASCII case.
+// Open-addressing index of entry names, compared as names are compared.
 #include "tree/name_index.h"
 
 #include "tree/tree.h"
@@ -6,13 +6,14 @@
 namespace {
 
 WCHAR Fold(WCHAR c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c - 'A' + 'a') : c;
+  if (c >= 'A' && c <= 'Z') return static_cast<WCHAR>(c - 'A' + 'a');
+  return c == '/' ? WCHAR('\\') : c;
 }
 
-uint64_t HashName(const WCHAR* name) {
+uint64_t HashName(const WCHAR* name, size_t length) {
   uint64_t hash = 14695981039346656037ULL;
-  for (; *name != 0; ++name) {
-    hash = (hash ^ static_cast<uint64_t>(Fold(*name))) * 1099511628211ULL;
+  for (size_t i = 0; i < length; ++i) {
+    hash = (hash ^ static_cast<uint64_t>(Fold(name[i]))) * 1099511628211ULL;
   }
   // Spread every bit into the low ones, which pick the slot.
   hash ^= hash >> 30;
@@ -23,47 +24,55 @@ uint64_t HashName(const WCHAR* name) {
   return hash;
 }
 
-bool SameName(const WCHAR* a, const WCHAR* b) {
-  for (;; ++a, ++b) {
-    if (Fold(*a) != Fold(*b)) return false;
-    if (*a == 0) return true;
-  }
-}
-
 }  // namespace
 
-FileEntry* EntryNameIndex::Find(const WCHAR* name) const {
+bool SameNames(const WCHAR* a, const WCHAR* b, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
+}
+
+void AppendFolded(const WCHAR* text, size_t length, std::basic_string<WCHAR>& out) {
+  for (size_t i = 0; i < length; ++i) out.push_back(Fold(text[i]));
+}
+
+FileEntry* EntryNameIndex::Find(const WCHAR* text, size_t length) const {
   if (slots_.empty()) return nullptr;
-  const uint64_t hash = HashName(name);
+  const uint64_t hash = HashName(text, length);
   const size_t mask = slots_.size() - 1;
   for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.entry == nullptr) return nullptr;
-    if (slot.hash == hash && SameName(slot.entry->name.c_str(), name)) {
+    if (slot.hash == hash && slot.length == length &&
+        SameNames(slot.entry->name.c_str(), text, length)) {
       return slot.entry;
     }
   }
 }
 
-void EntryNameIndex::Insert(FileEntry* entry) {
+void EntryNameIndex::Insert(FileEntry* entry, size_t length) {
   if ((count_ + 1) * 2 > slots_.size()) Grow();
   const WCHAR* name = entry->name.c_str();
-  const uint64_t hash = HashName(name);
+  const uint64_t hash = HashName(name, length);
   const size_t mask = slots_.size() - 1;
   for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
     Slot& slot = slots_[i];
     if (slot.entry == nullptr) {
-      slot = Slot{hash, entry};
+      slot = Slot{hash, entry, length};
       ++count_;
       return;
     }
     // The earliest entry keeps the name.
-    if (slot.hash == hash && SameName(slot.entry->name.c_str(), name)) return;
+    if (slot.hash == hash && slot.length == length &&
+        SameNames(slot.entry->name.c_str(), name, length)) {
+      return;
+    }
   }
 }
 
 void EntryNameIndex::Grow() {
-  std::vector<Slot> grown(slots_.empty() ? 64 : slots_.size() * 2, Slot{0, nullptr});
+  std::vector<Slot> grown(slots_.empty() ? 64 : slots_.size() * 2, Slot{0, nullptr, 0});
   const size_t mask = grown.size() - 1;
   for (const Slot& slot : slots_) {
     if (slot.entry == nullptr) continue;

@@ -1,25 +1,33 @@
-// The index of entry names beside an archive's `entries`: each name,
-// compared as _wcsicmp compares (ASCII A-Z match a-z, every other character
-// exactly), to the earliest entry bearing it. Open addressing over a flat
-// array of (hash, entry) slots, so that a look-up touches little memory.
+// The index of entry names beside an archive's `entries`: a leading part
+// of an entry's name (the whole name, or a folder the name needs), compared
+// as names are compared (ASCII A-Z match a-z, "/" matches "\", every other
+// character exactly), to the earliest entry bearing it. Open addressing
+// over a flat array of (hash, entry, length) slots, so that a look-up
+// touches little memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/win32.h"
 
 struct FileEntry;
 
+// Whether the first `length` units of two names are the same name.
+bool SameNames(const WCHAR* a, const WCHAR* b, size_t length);
+// The text with every unit folded as names are compared: appended to `out`.
+void AppendFolded(const WCHAR* text, size_t length, std::basic_string<WCHAR>& out);
+
 class EntryNameIndex {
  public:
-  // The earliest entry named `name`, or null.
-  FileEntry* Find(const WCHAR* name) const;
-  // Adds the entry under its name unless an entry of that name is indexed
-  // already. May throw std::bad_alloc while growing; the index is then
-  // unchanged.
-  void Insert(FileEntry* entry);
+  // The earliest entry whose name begins with text[0, length) as indexed.
+  FileEntry* Find(const WCHAR* text, size_t length) const;
+  // Adds the first `length` units of the entry's name unless that text is
+  // indexed already. May throw std::bad_alloc while growing; the index is
+  // then unchanged.
+  void Insert(FileEntry* entry, size_t length);
   void Clear();
   size_t Size() const { return count_; }
 
@@ -27,6 +35,7 @@ class EntryNameIndex {
   struct Slot {
     uint64_t hash;
     FileEntry* entry;  // null: empty
+    size_t length;
   };
   void Grow();
   std::vector<Slot> slots_;

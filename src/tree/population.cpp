@@ -20,6 +20,7 @@ void AddTableCsvEntry(MsiArchive* archive, TableInfo* table) {
 
 void AddRowEntries(MsiArchive* archive, TableInfo* table) {
   if (MsiViewExecute(table->view, 0) != 0) return;
+  const std::vector<CellKey> keys = CellStreamKeys(archive, table);
   MSIHANDLE record = 0;
   while (MsiViewFetch(table->view, &record) == 0) {
     FileEntry* entry = CreateEntry(table);
@@ -29,6 +30,7 @@ void AddRowEntries(MsiArchive* archive, TableInfo* table) {
     }
     if (InitRowEntry(entry, archive, record) == 0) {
       AppendEntry(archive, entry);
+      RegisterCellStream(archive, entry, keys);
     } else {
       MsiCloseHandle(record);
       ReleaseEntry(entry);
@@ -55,13 +57,8 @@ DWORD AddSummaryEntry(MsiArchive* archive, MSIHANDLE summary) {
 }
 
 DWORD InitRowEntry(FileEntry* entry, MsiArchive* archive, MSIHANDLE record) {
-  DWORD length = 0;
-  UINT field = static_cast<UINT>(entry->table->nameColumn) + 1;
-  if (MsiRecordGetStringW(record, field, nullptr, &length) != 0) {
-    return ERROR_NOT_SUPPORTED;
-  }
   WString key;
-  if (!FetchRecordString(record, field - 1, key, length)) {
+  if (!ReadRecordString(record, static_cast<UINT>(entry->table->nameColumn), key)) {
     return ERROR_NOT_SUPPORTED;
   }
   if (NameStreamCell(entry, archive, key.c_str()) != 0) {
@@ -91,9 +88,11 @@ DWORD PopulateEntries(MsiArchive* archive) {
       AddRowEntries(archive, table);
     }
   }
-  // Every row of _Streams has been named: the cells need not be found by
-  // their streams any more.
+  // Every entry has been named: the cells need not be found by their
+  // streams any more, nor names checked against folders and numbers.
   std::unordered_map<WString, FileEntry*>().swap(archive->streamCells);
+  std::unordered_map<WString, uint32_t>().swap(archive->nextNumber);
+  archive->folderIndex.Clear();
   return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "catalog/catalog.h"
 #include "engine/msi_api.h"
@@ -39,6 +40,13 @@ struct FileEntry {
 };
 
 constexpr size_t kNameCapacity = 260;  // 259 characters and the terminator
+// The longest path segment both platforms' file systems keep: 255 UTF-16
+// units (NTFS) and 255 bytes of UTF-8 (Linux).
+constexpr size_t kSegmentUnits = 255;
+constexpr size_t kSegmentBytes = 255;
+// Room for a name under construction: a composed name is at most two names
+// long, and mending adds at most one unit per segment.
+constexpr size_t kNameWorkUnits = 4 * kNameCapacity;
 
 FileEntry* CreateEntry(TableInfo* table);
 LONG ReleaseEntry(FileEntry* entry);
@@ -48,16 +56,43 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
                        const WCHAR* folder, const WCHAR* base,
                        const WCHAR* extension);
 size_t FindExtension(const WCHAR* text);
-// The cell whose own stream is `stream` ("Table.key"), or null.
+// A key column of a table whose cells' streams are named by their keys.
+struct CellKey {
+  UINT column;     // position among the table's columns
+  bool integer;
+  uint64_t width;  // of an integer: 2 or 4
+};
+// The key columns of a table, from the engine, in order: empty for the
+// engine's own tables and for a table whose keys cannot be had or are not
+// all among the columns its view shows.
+std::vector<CellKey> CellStreamKeys(MsiArchive* archive, const TableInfo* table);
+// Notes a listed cell under the name of its stream: the table's name and
+// the row's key values (integers in decimal) joined by full stops.
+void RegisterCellStream(MsiArchive* archive, FileEntry* entry,
+                        const std::vector<CellKey>& keys);
+// The cell whose own stream is `stream`, compared exactly, or null.
 FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream);
-// Names a row's cell after its key, unique in its table's folder; a row of
-// _Streams that names a cell's own stream becomes that cell's alias. 0, or
-// 8 when no memory can be had for the name.
+// Names a row's cell after its key, unique in the archive; a row of
+// _Streams that names a noted cell's stream becomes that cell's alias. 0,
+// or 8 when no memory can be had for the name.
 DWORD NameStreamCell(FileEntry* entry, MsiArchive* archive, const WCHAR* key);
-// Makes a name one that Windows keeps as it is: control characters and
-// < > : " | ? * become underscores, and so do the full stops and spaces
-// that end a path segment (which also keeps ".." from climbing out).
+// Makes a name one that both platforms' file systems create as it is, in
+// place (a buffer of kNameCapacity units at least; the text may be up to
+// two names long): per segment, control characters, < > : " | ? * and
+// unpaired surrogates become underscores; the segment is cut to 255 units
+// and 255 bytes of UTF-8; full stops and spaces that end it become
+// underscores (which also keeps ".." from climbing out); an empty segment
+// becomes "_"; a device name (CON, nul.txt) gets an underscore before the
+// first full stop. The name is then cut to 259 units. No cut falls inside
+// a surrogate pair.
 void MakeSafeName(WCHAR* text);
+// The same for the leading part of a name that a number and an extension
+// will follow: its last segment is neither cut nor mended at its end. Into
+// out (kNameWorkUnits); returns the length.
+size_t MakeSafeHead(const WCHAR* text, WCHAR* out);
+// The longest leading part of text[0, length) that holds at most `units`
+// UTF-16 units and `bytes` bytes of UTF-8 and ends between two characters.
+size_t FitSegment(const WCHAR* text, size_t length, size_t units, size_t bytes);
 
 void BuildCatalogue(MsiArchive* archive);
 DWORD PopulateEntries(MsiArchive* archive);

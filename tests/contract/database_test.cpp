@@ -137,6 +137,53 @@ TEST(VirtualTables, StreamsAndStorages) {
   }
 }
 
+// The key columns of a table: field 0 names the table (once there is a
+// key), fields 1..n the keys in column order. The catalogue and virtual
+// tables have none; a name _Tables does not hold (names are exact) is
+// refused and the caller's handle left alone.
+TEST(PrimaryKeys, KeyColumnsByTable) {
+  Handle db = OpenFixture("multi-key.msi");
+  const struct {
+    const WCHAR* table;
+    std::vector<WString> keys;
+  } cases[] = {
+      {WTEXT("Sig"), {WTEXT("Table"), WTEXT("Obj")}},
+      {WTEXT("Patch"), {WTEXT("File_"), WTEXT("Sequence")}},
+      {WTEXT("Late"), {WTEXT("Id")}},
+      {WTEXT("Three"), {WTEXT("A"), WTEXT("B"), WTEXT("C")}},
+      {WTEXT("_Validation"), {WTEXT("Table"), WTEXT("Column")}},
+      {WTEXT("_Streams"), {}},
+      {WTEXT("_Storages"), {}},
+      {WTEXT("_Tables"), {}},
+      {WTEXT("_Columns"), {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.table));
+    Handle keys;
+    ASSERT_EQ(MsiDatabaseGetPrimaryKeysW(db.get(), c.table, keys.out()), 0u);
+    ASSERT_EQ(MsiRecordGetFieldCount(keys.get()), c.keys.size());
+    EXPECT_EQ(Str(keys.get(), 0), c.keys.empty() ? WString() : WString(c.table));
+    for (UINT i = 0; i < c.keys.size(); ++i) EXPECT_EQ(Str(keys.get(), i + 1), c.keys[i]);
+    EXPECT_EQ(MsiRecordGetInteger(keys.get(), 1), MSI_NULL_INTEGER);
+  }
+  for (const WCHAR* missing : {WTEXT("sig"), WTEXT("SIG"), WTEXT("Nope"), WTEXT(""),
+                               WTEXT("Sig "), WTEXT("Media")}) {
+    MSIHANDLE keys = 0xABCD;
+    EXPECT_EQ(MsiDatabaseGetPrimaryKeysW(db.get(), missing, &keys),
+              static_cast<UINT>(ERROR_INVALID_TABLE))
+        << Narrow(missing);
+    EXPECT_EQ(keys, 0xABCDu);
+  }
+  MSIHANDLE keys = 0xABCD;
+  EXPECT_EQ(MsiDatabaseGetPrimaryKeysW(0, WTEXT("Sig"), &keys),
+            static_cast<UINT>(ERROR_INVALID_HANDLE));
+  std::vector<Handle> rows = Rows(db.get(), "Sig");
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(MsiDatabaseGetPrimaryKeysW(rows[0].get(), WTEXT("Sig"), &keys),
+            static_cast<UINT>(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(keys, 0xABCDu);
+}
+
 struct Property {
   UINT rc, type;
   INT integer;

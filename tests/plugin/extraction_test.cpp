@@ -1,5 +1,6 @@
 // Extraction through the exports: chunks and the progress protocol, stops,
 // refusals, and the conversions of the ANSI entry point.
+#include <chrono>
 #include <fstream>
 
 #include "export_support.h"
@@ -126,6 +127,26 @@ TEST_F(ExtractionTest, OperationsAndOrder) {
   EXPECT_EQ(kHostNotSupported, ReadHeaderExW(archive.get(), &header));
   EXPECT_EQ(0, ProcessFileW(archive.get(), 2, nullptr, name.data()));
   EXPECT_TRUE(fs::exists(file));
+}
+
+// Every extracted file, a stream's or a table's, carries the archive's
+// last-write time, the time the listing shows for it.
+TEST_F(ExtractionTest, FilesCarryTheArchiveTime) {
+  const fs::path database = folder.path() / "timed.msi";
+  fs::copy_file(FixtureFile("ren-csv.msi"), database);
+  const auto stamp = fs::last_write_time(database) - std::chrono::hours(24 * 400);
+  fs::last_write_time(database, std::chrono::floor<std::chrono::seconds>(stamp));
+  OpenedArchive archive(database);
+  HeaderDataExW header{};
+  int extracted = 0;
+  while (ReadHeaderExW(archive.get(), &header) == 0 && extracted < 3) {
+    const fs::path file = folder.path() / std::to_string(extracted++);
+    WString name = PathText(file);
+    ASSERT_EQ(0, ProcessFileW(archive.get(), 2, nullptr, name.data()));
+    EXPECT_EQ(fs::last_write_time(database), fs::last_write_time(file))
+        << fs::path(header.fileName).string();
+  }
+  EXPECT_EQ(3, extracted);
 }
 
 TEST_F(ExtractionTest, RefusedDestinationsCreateNothing) {

@@ -311,6 +311,32 @@ TEST_F(PlatformFiles, CreateWriteTruncateAndFind) {
   EXPECT_TRUE(FindClose(search));
 }
 
+// The last-write time set before the handle is closed is the one found
+// afterwards, to the tick, before 1970 too; a null time changes nothing.
+TEST_F(PlatformFiles, SetLastWriteTime) {
+  const WString path = PathOf("sub/timed.bin");
+  for (const uint64_t ticks : {0x01C9BB85D37D0480ULL + 1234567, 0x019DB1DED53E8000ULL - 30000000,
+                               0x019DB1DED53E8000ULL + 5}) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "abc", 3, &written, nullptr));
+    const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time));
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(CloseHandle(file));
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path.c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    EXPECT_EQ(time.dwHighDateTime, found.ftLastWriteTime.dwHighDateTime) << ticks;
+    EXPECT_EQ(time.dwLowDateTime, found.ftLastWriteTime.dwLowDateTime) << ticks;
+    EXPECT_TRUE(FindClose(search));
+  }
+  const FILETIME any{1, 1};
+  EXPECT_FALSE(SetFileTime(INVALID_HANDLE_VALUE, nullptr, nullptr, &any));
+}
+
 TEST_F(PlatformFiles, MissingFilesAndFolders) {
   WIN32_FIND_DATAW found;
   EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileW(PathOf("absent.msi").c_str(), &found));

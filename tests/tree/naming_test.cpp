@@ -2,6 +2,10 @@
 #include "catalog/catalog_support.h"
 #include "plugin/refcount.h"
 
+#include <cstdio>
+#include <map>
+#include <set>
+
 namespace catalog_test {
 namespace {
 
@@ -118,7 +122,7 @@ TEST_F(Naming, KeysSplitAtTheExtensionOfTheirLastSegment) {
       {"sub\\x.y", "T\\sub\\x.y", "T\\sub\\x_001.y"},
       {"x.y\\z", "T\\x.y\\z", "T\\x.y\\z_001"},
       {"100%s%u", "T\\100%s%u", "T\\100%s%u_001"},
-      {"", "T\\", "T\\_001"},
+      {"", "T\\_", "T\\__001"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(AddCell(t, c.key), c.first);
@@ -136,37 +140,41 @@ TEST_F(Naming, ControlCharactersBecomeUnderscores) {
   EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->name.back(), WCHAR(0x7F));
 }
 
-TEST_F(Naming, LongKeysAreCutAt259) {
+TEST_F(Naming, LongNamesAreCutAt259AndLongSegmentsAt255) {
   TableInfo* t = MakeTable("T");
+  // A segment keeps 255 units; the counter takes its room from the key.
   std::string first = AddCell(t, std::string(300, 'k'));
-  EXPECT_EQ(first.size(), 259u);
-  EXPECT_EQ(first.substr(0, 2), "T\\");
-  // The counter no longer fits behind the key: the key gives way to it.
-  std::string second = AddCell(t, std::string(300, 'k'));
-  EXPECT_EQ(second, "T\\" + std::string(253, 'k') + "_001");
+  EXPECT_EQ(first, "T\\" + std::string(255, 'k'));
+  EXPECT_EQ(AddCell(t, std::string(300, 'k')), "T\\" + std::string(251, 'k') + "_001");
   AddCell(t, std::string(300, 'k'));
-  EXPECT_EQ(AddCell(t, std::string(300, 'k')), "T\\" + std::string(253, 'k') + "_003");
+  EXPECT_EQ(AddCell(t, std::string(300, 'k')), "T\\" + std::string(251, 'k') + "_003");
   // A four-digit counter takes one more character from the key.
   for (int i = 0; i < 1000; ++i) AddNamed("T", std::string(300, 'n'), "");
-  EXPECT_EQ(AddNamed("T", std::string(300, 'n'), ""), "T\\" + std::string(252, 'n') + "_1000");
-  // Just short enough for the counter: exactly the usual form, extension cut.
-  std::string key = std::string(253, 'm') + ".ext";
-  EXPECT_EQ(AddCell(t, key), "T\\" + key.substr(0, 257));
-  EXPECT_EQ(AddCell(t, key), "T\\" + std::string(253, 'm') + "_001");
+  EXPECT_EQ(AddNamed("T", std::string(300, 'n'), ""), "T\\" + std::string(250, 'n') + "_1000");
+  // Short enough for the counter: the usual form, the extension cut.
+  std::string key = std::string(249, 'm') + ".ext";
+  EXPECT_EQ(AddCell(t, key), "T\\" + key);
+  EXPECT_EQ(AddCell(t, key), "T\\" + std::string(249, 'm') + "_001.e");
+  // The whole name is cut at 259: two segments of 200.
+  const std::string twice = std::string(200, 'a') + "\\" + std::string(200, 'b');
+  EXPECT_EQ(AddCell(t, twice), "T\\" + twice.substr(0, 257));
+  EXPECT_EQ(AddCell(t, twice), "T\\" + twice.substr(0, 253) + "_001");
 }
 
 TEST_F(Naming, ClimbingSegmentsBecomeUnderscores) {
   TableInfo* t = MakeTable("Binary");
   EXPECT_EQ(AddCell(t, "..\\..\\Windows\\x.dll"), "Binary\\__\\__\\Windows\\x.dll");
   EXPECT_EQ(AddCell(t, "a\\..\\..\\b"), "Binary\\a\\__\\__\\b");
-  EXPECT_EQ(AddCell(t, "a/../b"), "Binary\\a/__/b");
+  // Its folder is the one "a\\..\\.." made, spelled as that one spelt it.
+  EXPECT_EQ(AddCell(t, "a/../b"), "Binary\\a\\__/b");
   EXPECT_EQ(AddCell(t, ".. \\x"), "Binary\\___\\x");
-  EXPECT_EQ(AddCell(t, "..."), "Binary\\___");
-  EXPECT_EQ(AddCell(t, ".."), "Binary\\__");
+  // "___" and "__" are folders now: a file cannot take their names.
+  EXPECT_EQ(AddCell(t, "..."), "Binary\\____001");
   EXPECT_EQ(AddCell(t, ".."), "Binary\\___001");
-  EXPECT_EQ(AddCell(t, "   "), "Binary\\____001");
+  EXPECT_EQ(AddCell(t, ".."), "Binary\\___002");
+  EXPECT_EQ(AddCell(t, "   "), "Binary\\____002");
   EXPECT_EQ(AddCell(t, "..a\\.b"), "Binary\\..a\\.b");
-  EXPECT_EQ(AddCell(t, "__"), "Binary\\___002");
+  EXPECT_EQ(AddCell(t, "__"), "Binary\\___003");
   TableInfo* dots = MakeTable("..");
   EXPECT_EQ(AddCell(dots, "x"), "__\\x");
   // A cut that leaves a segment of dots is mended too.
@@ -174,14 +182,110 @@ TEST_F(Naming, ClimbingSegmentsBecomeUnderscores) {
             "Binary\\" + std::string(249, 'z') + "\\__");
 }
 
+// Each key of table T in turn, and the name it gets: one file per name on
+// both platforms. "/" and "\" are one separator, and a folder keeps the
+// spelling of the first entry in it; every empty segment and every device
+// name (before its first full stop) is mended; a folder that is another
+// entry's file gets the number, and the file that is another entry's
+// folder too.
+TEST_F(Naming, EveryNameIsAFileOfItsOwnOnBothPlatforms) {
+  TableInfo* t = MakeTable("T");
+  const std::pair<const char*, const char*> cases[] = {
+      {"d\\f", "T\\d\\f"},           {"d/f", "T\\d/f_001"},
+      {"D/F", "T\\d/F_002"},         {"a\\\\b", "T\\a\\_\\b"},
+      {"\\x", "T\\_\\x"},            {"y\\", "T\\y\\_"},
+      {"a/_/b", "T\\a\\_/b_001"},     {"CON", "T\\CON_"},
+      {"nul.txt", "T\\nul_.txt"},    {"Com1.tar.gz", "T\\Com1_.tar.gz"},
+      {"lpt9", "T\\lpt9_"},          {"CONOUT$", "T\\CONOUT$_"},
+      {"CON .txt", "T\\CON _.txt"},  {"prn\\x", "T\\prn_\\x"},
+      {"CONSOLE", "T\\CONSOLE"},     {"COM10.c", "T\\COM10.c"},
+      {"nul ", "T\\nul_"},           {"file", "T\\file"},
+      {"file\\x", "T\\file_001\\x"}, {"file\\y", "T\\file_001\\y"},
+      {"f.d", "T\\f.d"},             {"f.d\\x", "T\\f_001.d\\x"},
+      {"dir\\z", "T\\dir\\z"},       {"DIR", "T\\DIR_001"},
+      {"file_001", "T\\file_001_001"},   {"dir/z\\deep", "T\\dir/z_001\\deep"},
+  };
+  for (const auto& [key, name] : cases) EXPECT_EQ(AddCell(t, key), name) << key;
+  WString superscript = W("com") + WCHAR(0xB9);
+  EXPECT_EQ(AddCell(t, superscript), Narrow(W("T\\") + superscript) + "_");
+  // A table's CSV file and a folder of the same name.
+  TableInfo* csv = MakeTable("Cells.csv");
+  EXPECT_EQ(AddCell(csv, "row"), "Cells.csv\\row");
+  EXPECT_EQ(AddNamed(nullptr, "Cells", ".csv"), "Cells_001.csv");
+}
+
+// Cuts fall between characters and keep a segment within 255 bytes of
+// UTF-8 too; halves of pairs without their partner become underscores.
+TEST_F(Naming, CutsNeverSplitSurrogatePairs) {
+  TableInfo* t = MakeTable("T");
+  const WString cjk(127, WCHAR(0x4E00));  // 381 bytes of UTF-8
+  AddCell(t, cjk);
+  EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->name, W("T\\") + cjk.substr(0, 85));
+  AddCell(t, cjk);
+  EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->name,
+            W("T\\") + cjk.substr(0, 83) + W("_001"));
+  WString pairs;
+  for (int i = 0; i < 150; ++i) pairs += WString{WCHAR(0xD83D), WCHAR(0xDE00)};
+  AddCell(t, pairs);
+  EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->name, W("T\\") + pairs.substr(0, 126));
+  // Keys that differ only after a pair the 259-unit cut would split.
+  const WString lead = W(std::string(200, 'a') + "\\" + std::string(55, 'b'));
+  const WString smile{WCHAR(0xD83D), WCHAR(0xDE00)};
+  for (const char* end : {"x", "y"}) AddCell(t, lead + smile + W(end));
+  FileEntry* second = ListOwner<FileEntry>(archive_.entries.prev);
+  FileEntry* first = ListOwner<FileEntry>(second->link.prev);
+  EXPECT_EQ(first->name, W("T\\") + lead);
+  EXPECT_EQ(second->name, W("T\\") + lead.substr(0, 253) + W("_001"));
+  EXPECT_EQ(AddCell(t, WString{WCHAR('a'), WCHAR(0xD800), WCHAR('b'), WCHAR(0xDC00)}), "T\\a_b_");
+}
+
+// The numbers are exactly those of the rule that tries 1, 2, 3, ... afresh
+// for every name against every name listed before, with case ignored (and
+// a folder spelt as first listed): seeded names from a small alphabet, so
+// that they collide, look numbered already ("a_001") and differ only in
+// case.
+TEST_F(Naming, NumbersMatchTheRuleThatCountsAfresh) {
+  const char* folders[] = {nullptr, "Fold", "FOLD"};
+  const char* bases[] = {"a", "A", "b", "a_001", "A_002", "b_001", "a_1000", "a.x"};
+  const char* extensions[] = {"", ".x", ".X", ".y"};
+  std::set<std::string> taken;  // folded
+  std::map<std::string, std::string> spelling;  // folded folder -> first spelling
+  auto fold = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  uint64_t state = 0x5EED17;
+  auto next = [&state](size_t n) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<size_t>((state >> 33) % n);
+  };
+  for (int i = 0; i < 3000; ++i) {
+    const char* folder = folders[next(3)];
+    const std::string base = bases[next(8)];
+    const std::string extension = extensions[next(4)];
+    const std::string prefix =
+        folder ? spelling.emplace(fold(folder), folder).first->second + "\\" : "";
+    std::string expected = prefix + base + extension;
+    char number[16];
+    for (unsigned k = 1; taken.count(fold(expected)) != 0; ++k) {
+      std::snprintf(number, sizeof number, "_%03u", k);
+      expected = prefix + base + number + extension;
+    }
+    taken.insert(fold(expected));
+    ASSERT_EQ(AddNamed(folder, base, extension), expected) << i;
+  }
+}
+
 TEST_F(Naming, StreamsRowsAliasExistingCells) {
   TableInfo* icon = MakeTable("Icon");
   TableInfo* art = MakeTable("Art");
   TableInfo* streams = MakeTable("_Streams");
-  AddCell(icon, "logo");
-  AddCell(icon, "x");
-  AddCell(art, "x");
-  AddCell(icon, "..");
+  for (auto [table, key] : {std::pair{icon, "logo"}, {icon, "x"}, {art, "x"}, {icon, ".."}}) {
+    AddCell(table, key);
+    // Noted under its stream's name, as population does from the keys.
+    archive_.streamCells.emplace(table->name + WCHAR('.') + W(key),
+                                 ListOwner<FileEntry>(archive_.entries.prev));
+  }
   FileEntry* logo = FindEntry(&archive_, W("Icon\\logo").c_str());
   ASSERT_NE(logo, nullptr);
 

@@ -47,8 +47,10 @@ TEST(Population, SummaryTablesAndCellsInListingOrder) {
       {"_Streams\\a.b.c", "Icon\\a.b.c"},
       {"_Streams\\100%", "Icon\\100%"},
       {"_Streams\\____", "Icon\\____"},
-      {"_Streams\\Mixed.1", ""},
-      {"_Streams\\Mixed.2", ""},
+      // Mixed is keyed by Id and named by Label: its streams are Mixed.1
+      // and Mixed.2.
+      {"_Streams\\1", "Mixed\\first"},
+      {"_Streams\\2", "Mixed\\second"},
       {"_Streams\\IntOnly.7", ""},
       {"_Streams\\Icon.nosuch", ""},
       {"_Streams\\plainstream", ""},

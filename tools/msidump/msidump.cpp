@@ -3,10 +3,11 @@
 // Writes, as deterministic UTF-8 text on standard output, what the engine
 // answers for each database, one after the other: the open result, every summary property, and for
 // every table named by _Tables plus the virtual tables _Streams, _Storages,
-// _Tables and _Columns: the column names and types, and for every cell its
-// text (length query, then read), integer, data size, and for streams the
-// bytes (read in uneven chunks, hashed) and a read past the end. Every call's
-// result code is written next to what it returned.
+// _Tables and _Columns: the key columns, the column names and types, and
+// for every cell its text (length query, then read), integer, data size, and
+// for streams the bytes (read in uneven chunks, hashed) and a read past the
+// end; then the key columns of two names no table has. Every call's result
+// code is written next to what it returned.
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -172,20 +173,33 @@ void DumpStream(MSIHANDLE record, UINT field) {
   Put(" again(%u)=%lu", rc, static_cast<unsigned long>(again));
 }
 
-void DumpColumnInfo(MSIHANDLE view, MSICOLINFO kind, const char* label) {
-  Handle info;
-  UINT rc = MsiViewGetColumnInfo(view, kind, &info.h);
+// One line: the label, the call's result and, for a record it gave, the
+// field count and the text of each field from `first` on.
+void DumpTextRecord(const char* label, UINT rc, MSIHANDLE record, UINT first) {
   Put("  %s(%u)", label, rc);
   if (rc == 0) {
-    UINT count = MsiRecordGetFieldCount(info.h);
+    UINT count = MsiRecordGetFieldCount(record);
     Put(" n=%u:", count);
-    for (UINT i = 1; i <= count && i < 4096; ++i) {
+    for (UINT i = first; i <= count && i < 4096; ++i) {
       out += ' ';
-      Text t = FieldText(info.h, i, false);
+      Text t = FieldText(record, i, false);
       PutQuoted(t.data(), t.size());
     }
   }
   out += '\n';
+}
+
+void DumpColumnInfo(MSIHANDLE view, MSICOLINFO kind, const char* label) {
+  Handle info;
+  UINT rc = MsiViewGetColumnInfo(view, kind, &info.h);
+  DumpTextRecord(label, rc, info.h, 1);
+}
+
+// The table's key columns: field 0 (the table's name) and each key's name.
+void DumpKeys(MSIHANDLE db, const Text& name) {
+  Handle keys;
+  UINT rc = MsiDatabaseGetPrimaryKeysW(db, name.c_str(), &keys.h);
+  DumpTextRecord("keys", rc, keys.h, 0);
 }
 
 void DumpTable(MSIHANDLE db, const Text& name) {
@@ -203,10 +217,12 @@ void DumpTable(MSIHANDLE db, const Text& name) {
     Put(" quoted(%u)", rc);
     if (rc != 0) {
       out += '\n';
+      DumpKeys(db, name);
       return;
     }
   }
   out += '\n';
+  DumpKeys(db, name);
   DumpColumnInfo(view.h, MSICOLINFO_NAMES, "names");
   DumpColumnInfo(view.h, MSICOLINFO_TYPES, "types");
   rc = MsiViewExecute(view.h, 0);
@@ -323,6 +339,19 @@ int Dump(const char* path) {
   Put("tables %u\n", static_cast<unsigned>(names.size()));
   for (const char* v : {"_Streams", "_Storages", "_Tables", "_Columns"}) names.push_back(Widen(v));
   for (const Text& name : names) DumpTable(db.h, name);
+  // Names no table has: a table's name in another case, and none at all.
+  if (!names.empty()) {
+    Text other = names.front();
+    for (WCHAR& c : other) {
+      if (c >= 'a' && c <= 'z') c = static_cast<WCHAR>(c - 'a' + 'A');
+    }
+    for (const Text& name : {other, Text()}) {
+      Put("absent ");
+      PutQuoted(name.data(), name.size());
+      out += '\n';
+      DumpKeys(db.h, name);
+    }
+  }
   return 0;
 }
 

@@ -32,6 +32,27 @@ FILETIME ToFileTime(const struct timespec& when) {
   return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
 }
 
+struct timespec FromFileTime(const FILETIME& when) {
+  constexpr int64_t kTicksPerSecond = 10000000;
+  constexpr int64_t kEpochTicks = 11644473600LL * kTicksPerSecond;
+  const uint64_t ticks =
+      (static_cast<uint64_t>(when.dwHighDateTime) << 32) | when.dwLowDateTime;
+  // Ticks are below 2^63 for every FILETIME Windows accepts; a larger value
+  // is held there rather than wrapped.
+  const int64_t since1970 =
+      static_cast<int64_t>(ticks > INT64_MAX ? INT64_MAX : ticks) - kEpochTicks;
+  int64_t seconds = since1970 / kTicksPerSecond;
+  int64_t rest = since1970 % kTicksPerSecond;
+  if (rest < 0) {
+    rest += kTicksPerSecond;
+    --seconds;
+  }
+  struct timespec out {};
+  out.tv_sec = static_cast<time_t>(seconds);
+  out.tv_nsec = static_cast<long>(rest * 100);
+  return out;
+}
+
 }  // namespace msiarc::platform
 
 namespace {
@@ -166,6 +187,19 @@ BOOL SetEndOfFile(HANDLE handle) {
   const off_t position = lseek(file->fd, 0, SEEK_CUR);
   if (position < 0) return FALSE;
   return ftruncate(file->fd, position) == 0 ? TRUE : FALSE;
+}
+
+BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* lastAccess,
+                 const FILETIME* lastWrite) {
+  FileObject* file = AsFile(handle);
+  if (file == nullptr) return FALSE;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = times[0];
+  if (lastAccess != nullptr) times[0] = msiarc::platform::FromFileTime(*lastAccess);
+  if (lastWrite != nullptr) times[1] = msiarc::platform::FromFileTime(*lastWrite);
+  return futimens(file->fd, times) == 0 ? TRUE : FALSE;
 }
 
 BOOL CloseHandle(HANDLE handle) {

@@ -14,5 +14,7 @@ std::string NativePath(LPCWSTR path);
 
 // A POSIX time as a FILETIME (100-nanosecond ticks since 1601-01-01 UTC).
 FILETIME ToFileTime(const struct timespec& when);
+// The reverse, for setting a file's times.
+struct timespec FromFileTime(const FILETIME& when);
 
 }  // namespace msiarc::platform

@@ -250,6 +250,47 @@ UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view) {
   });
 }
 
+UINT MsiDatabaseGetPrimaryKeysW(MSIHANDLE database, LPCWSTR table, MSIHANDLE* record) {
+  return Guarded([&]() -> UINT {
+    auto db = Lookup<DatabaseObject>(database);
+    if (!db) return ERROR_INVALID_HANDLE;
+    if (table == nullptr || record == nullptr) return ERROR_INVALID_PARAMETER;
+    std::u16string name(table);
+    std::vector<std::u16string> keys;
+    switch (db->db->PrimaryKeys(name, &keys)) {
+      case msiarc::msidb::TableStatus::Ok:
+        break;
+      case msiarc::msidb::TableStatus::Missing:
+        return ERROR_INVALID_TABLE;
+      case msiarc::msidb::TableStatus::NoMemory:
+        return kOutOfMemory;
+      case msiarc::msidb::TableStatus::Corrupt:
+        return ERROR_BAD_QUERY_SYNTAX;
+    }
+    // Field 0 holds the table's name once there is a key; fields 1..n the
+    // key columns' names. On failure the caller's handle is left as it was.
+    auto rec = std::make_shared<RecordObject>();
+    rec->db = db->db;
+    rec->fields.resize(keys.size() + 1);
+    rec->owned.reserve(keys.size() + 1);
+    auto set = [&rec](size_t field, const std::u16string& value) {
+      rec->owned.push_back(value);
+      const std::u16string& text = rec->owned.back();
+      if (text.empty()) return;
+      Field& f = rec->fields[field];
+      f.type = FieldType::String;
+      f.text = text.data();
+      f.length = static_cast<uint32_t>(text.size());
+    };
+    if (!keys.empty()) set(0, name);
+    for (size_t i = 0; i < keys.size(); ++i) set(i + 1, keys[i]);
+    MSIHANDLE handle = Handles().Add(std::move(rec));
+    if (handle == 0) return kOutOfMemory;
+    *record = handle;
+    return ERROR_SUCCESS;
+  });
+}
+
 UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE) {
   return Guarded([&]() -> UINT {
     auto v = Lookup<ViewObject>(view);

@@ -403,6 +403,41 @@ int64_t Database::CellStream(const Table& table, uint32_t row) {
   return id;
 }
 
+TableStatus Database::PrimaryKeys(std::u16string_view name, std::vector<std::u16string>* keys) {
+  try {
+    keys->clear();
+    const bool builtIn = name == u"_Tables" || name == u"_Columns" || name == u"_Streams" ||
+                         name == u"_Storages";
+    if (!builtIn) {
+      // Named by _Tables, or unknown, whatever _Columns says.
+      std::shared_ptr<const Table> tables;
+      if (strings_.Find(name) == 0 || GetTable(u"_Tables", &tables) != TableStatus::Ok) {
+        return TableStatus::Missing;
+      }
+      bool named = false;
+      StringRef text;
+      for (uint32_t row = 0; row < tables->rowCount && !named; ++row) {
+        named = strings_.Lookup(tables->Cell(row, 0), &text) && text.Equals(name);
+      }
+      if (!named) return TableStatus::Missing;
+    }
+    std::shared_ptr<const Table> catalogue;
+    TableStatus status = GetTable(u"_Columns", &catalogue);
+    if (status != TableStatus::Ok) return status == TableStatus::NoMemory ? status : TableStatus::Corrupt;
+    const Table& c = *catalogue;
+    StringRef text;
+    for (uint32_t row = 0; row < c.rowCount; ++row) {
+      if (!strings_.Lookup(c.Cell(row, 0), &text) || !text.Equals(name)) continue;
+      const uint32_t type = (c.Cell(row, 3) - 0x8000u) & 0xFFFF;
+      if (!(type & kTypeKey)) continue;
+      keys->push_back(strings_.Lookup(c.Cell(row, 2), &text) ? text.ToString() : std::u16string());
+    }
+    return TableStatus::Ok;
+  } catch (const std::bad_alloc&) {
+    return TableStatus::NoMemory;
+  }
+}
+
 std::vector<uint8_t> Database::SummaryBytes() const {
   std::vector<uint8_t> bytes;
   int64_t id = file_->FindChild(u"\005SummaryInformation");

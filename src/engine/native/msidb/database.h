@@ -116,6 +116,13 @@ class Database {
   // The stream named by a row's keys (binary cells); -1 when it does not exist.
   int64_t CellStream(const Table& table, uint32_t row);
 
+  // The names of a table's key columns, as msi.dll answers them: the table
+  // is one of _Tables, _Columns, _Streams and _Storages (no keys), or one
+  // that _Tables names (Missing otherwise); its keys are the _Columns rows
+  // of that name whose type has the key bit, in stored order. Corrupt when
+  // _Tables or _Columns cannot be read.
+  TableStatus PrimaryKeys(std::u16string_view name, std::vector<std::u16string>* keys);
+
   // The raw summary information stream, empty if absent or unreadable.
   std::vector<uint8_t> SummaryBytes() const;
 
