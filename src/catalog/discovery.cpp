@@ -27,13 +27,8 @@ void ReadNameRows(MsiArchive* archive, const WCHAR* query) {
   }
   MSIHANDLE record = 0;
   while (MsiViewFetch(view, &record) == 0) {
-    DWORD length = 0;
-    if (MsiRecordGetStringW(record, 1, nullptr, &length) == 0) {
-      WString name;
-      if (FetchRecordString(record, 0, name, length)) {
-        AddTableName(archive, name.c_str());
-      }
-    }
+    WString name;
+    if (ReadRecordString(record, 0, name)) AddTableName(archive, name.c_str());
     MsiCloseHandle(record);
     record = 0;
   }
