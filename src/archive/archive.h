@@ -1,16 +1,18 @@
-// The archive handle: the object behind every handle the host holds.
+// The archive model: the object behind every handle the host holds, its
+// lifetime, and the guard every call on a handle runs under.
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
+#include "archive/list.h"
 #include "engine/msi_api.h"
-#include "plugin/list.h"
-#include "tree/name_index.h"
 #include "text/text.h"
 
 struct FileEntry;
+// What the virtual file tree keeps beside the entries while it names them;
+// owned and defined by the tree.
+struct NamingState;
 
 constexpr uint64_t kArchiveMagic = 0x434947414D49534DULL;  // "MSIMAGIC"
 
@@ -29,26 +31,35 @@ struct MsiArchive {
   volatile LONG tableCount;
   volatile LONG entryCount;
   volatile LONG refCount;
-  // Beside `entries`: every listed name, compared without regard to case,
-  // to the earliest entry bearing it, so that look-ups do not walk the list.
-  EntryNameIndex entryIndex;
-  // Every folder a listed name needs (each leading part of a name that a
-  // separator ends), to the earliest entry needing it.
-  EntryNameIndex folderIndex;
-  // Set when the indexes could not be kept up (no memory): look-ups then
-  // walk `entries` instead.
-  bool entryIndexPartial = false;
-  // While the catalogue is built: for each numbered name (its head and tail,
-  // compared as names are), the next number worth trying. Names are only
-  // ever added, so every number below it stays taken.
-  std::unordered_map<WString, uint32_t> nextNumber;
-  // While the catalogue is built: the cells by the name of the stream each
-  // reads ("Icon.logo"), for the rows of _Streams to find theirs.
-  std::unordered_map<WString, FileEntry*> streamCells;
+  // Null until the tree is built; the tree frees it when it is cleared.
+  NamingState* naming;
 };
 
+// A new archive over an open database, registered as live and holding the
+// host's reference; null when no memory can be had (the database handle is
+// then still the caller's).
+MsiArchive* CreateArchive(MSIHANDLE database, FILETIME archiveTime);
 // The only way to use a handle: validates it, enters the lock, takes a
 // reference. Null for a handle that is not a live archive.
 MsiArchive* AcquireArchive(HANDLE handle);
-// Drops a reference; the last one destroys the archive.
+// Drops a reference; the last one destroys the archive and closes its
+// database.
 LONG ReleaseArchive(MsiArchive* archive);
+
+// Holds an acquired archive for the length of one export call: leaves the
+// lock and drops the call's reference on every way out.
+class ArchiveCall {
+ public:
+  explicit ArchiveCall(HANDLE handle) : archive_(AcquireArchive(handle)) {}
+  ~ArchiveCall();
+  ArchiveCall(const ArchiveCall&) = delete;
+  ArchiveCall& operator=(const ArchiveCall&) = delete;
+  MsiArchive* get() const { return archive_; }
+  // Closing: no later call acquires the handle, and the host's reference
+  // is dropped after this call's when the call ends.
+  void Retire();
+
+ private:
+  MsiArchive* archive_;
+  bool retired_ = false;
+};
