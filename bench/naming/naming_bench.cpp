@@ -80,6 +80,7 @@ double NameRows(const std::vector<WString>& keys, bool aliases) {
   MsiArchive* archive = new MsiArchive();
   InitListHead(&archive->entries);
   InitListHead(&archive->tables);
+  archive->naming = new NamingState();
   TableInfo* binary = MakeTable("Binary");
   TableInfo* streams = MakeTable("_Streams");
 
@@ -89,7 +90,7 @@ double NameRows(const std::vector<WString>& keys, bool aliases) {
     NameStreamCell(entry, archive, keys[i].c_str());
     entry->kind = StreamCell;
     AppendEntry(archive, entry);
-    if (aliases) archive->streamCells.emplace(streamNames[i], entry);
+    if (aliases) archive->naming->streamCells.emplace(streamNames[i], entry);
   }
   for (const WString& name : streamNames) {
     FileEntry* entry = CreateEntry(streams);
@@ -99,7 +100,7 @@ double NameRows(const std::vector<WString>& keys, bool aliases) {
   }
   double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-  archive->entryIndex.Clear();
+  delete archive->naming;
   while (!ListEmpty(&archive->entries)) {
     ListLink* node = archive->entries.next;
     Unlink(node);

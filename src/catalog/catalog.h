@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "archive/archive.h"
+#include "archive/list.h"
 #include "engine/msi_api.h"
-#include "plugin/archive.h"
-#include "plugin/list.h"
 #include "text/text.h"
 
 enum class ColumnKind : uint32_t { Other = 0, Integer = 1, String = 2, Stream = 3 };

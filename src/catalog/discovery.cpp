@@ -1,6 +1,7 @@
 // Table discovery: the names of the database's tables, from the rows of
 // _Validation, then of the engine's catalogue _Tables, then two probes, in a
 // fixed order and without duplicates.
+#include <iterator>
 #include <new>
 
 #include "catalog/catalog.h"
@@ -47,7 +48,7 @@ bool HasTableName(MsiArchive* archive, const WCHAR* name) {
 
 UINT ProbeTable(MsiArchive* archive, const WCHAR* name) {
   WCHAR query[256];
-  FormatToBuffer(query, 256, WTEXT("SELECT * from %s"), name);
+  FormatToBuffer(query, std::size(query), WTEXT("SELECT * from %s"), name);
   MSIHANDLE view = 0;
   UINT result = MsiDatabaseOpenViewW(archive->database, query, &view);
   if (result != 0) return result;

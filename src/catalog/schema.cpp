@@ -1,11 +1,12 @@
 // Table schema: one TableInfo per discovered table, with its open view,
 // its columns, and the stream and name columns that decide how it is shown.
 #include <cstdint>
+#include <iterator>
 #include <new>
 #include <vector>
 
+#include "archive/refcount.h"
 #include "catalog/catalog.h"
-#include "plugin/refcount.h"
 
 namespace {
 
@@ -116,7 +117,7 @@ DWORD CreateTables(MsiArchive* archive) {
   for (size_t i = 0; i < archive->tableNames.size(); ++i) {
     const WString& tableName = archive->tableNames[i];
     WCHAR query[256];
-    FormatToBuffer(query, 256, WTEXT("SELECT * FROM %s"), tableName.c_str());
+    FormatToBuffer(query, std::size(query), WTEXT("SELECT * FROM %s"), tableName.c_str());
     MSIHANDLE view = 0;
     if (MsiDatabaseOpenViewW(archive->database, query, &view) != 0) continue;
 

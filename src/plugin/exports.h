@@ -55,6 +55,11 @@ constexpr int kHostCreateFailed = 16;
 constexpr int kHostWriteFailed = 19;
 constexpr int kHostNotSupported = 24;
 
+// ProcessFile's operations.
+constexpr int kSkip = 0;
+constexpr int kTest = 1;
+constexpr int kExtract = 2;
+
 // Capability bits.
 constexpr int kCapsMultiple = 4;
 constexpr int kCapsByContent = 64;

@@ -3,6 +3,8 @@
 #include <new>
 #include <optional>
 
+#include "archive/archive.h"
+#include "archive/refcount.h"
 #include "plugin/exports.h"
 #include "plugin/host_conventions.h"
 #include "plugin/module.h"
@@ -76,14 +78,14 @@ class OutputFile {
   FILETIME time_;
 };
 
-// Extracts (operation 2) or tests (operation 1) the current entry: its
+// Extracts or tests the current entry: its
 // content is produced the same way for both, and content shorter than the
 // size listed for it is a failure, after the bytes there are were written.
 int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
                    WCHAR* destName) {
   FileEntry* entry = archive->currentEntry;
   if (entry == nullptr) return kHostNotSupported;
-  InterlockedIncrement(&entry->refCount);
+  TakeReference(&entry->refCount);
   struct Release {
     FileEntry* entry;
     ~Release() { ReleaseEntry(entry); }
@@ -94,7 +96,7 @@ int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
   // file under a name nobody asked for, or over another entry's file.
   const bool composed = ComposeDestinationPath(buffer, destPath, destName);
   std::optional<OutputFile> output;
-  if (operation == 2) {
+  if (operation == kExtract) {
     if (!composed) return kHostCreateFailed;
     output.emplace(buffer, archive->archiveTime);
     if (output->get() == nullptr) return kHostCreateFailed;
@@ -166,23 +168,20 @@ extern "C" {
 int WINAPI ProcessFileW(HANDLE handle, int operation, WCHAR* destPath,
                         WCHAR* destName) {
   try {
-    MsiArchive* archive = AcquireArchive(handle);
+    ArchiveCall call(handle);
+    MsiArchive* archive = call.get();
     if (archive == nullptr) return kHostNotSupported;
-    int result = kHostNotSupported;
-    try {
-      if (operation == 0) {
-        result = kHostSuccess;
-      } else if (operation == 1 || operation == 2) {
-        result = ProduceCurrent(archive, operation, destPath, destName);
-      }
-    } catch (...) {
-      // No memory, or a host callback that threw: the entry is not done.
-      result = kHostNotSupported;
+    switch (operation) {
+      case kSkip:
+        return kHostSuccess;
+      case kTest:
+      case kExtract:
+        return ProduceCurrent(archive, operation, destPath, destName);
+      default:
+        return kHostNotSupported;
     }
-    LeaveCriticalSection(&archive->lock);
-    ReleaseArchive(archive);
-    return result;
   } catch (...) {
+    // No memory, or a host callback that threw: the entry is not done.
     return kHostNotSupported;
   }
 }

@@ -6,30 +6,14 @@
 #include <new>
 #include <vector>
 
+#include "archive/archive.h"
+#include "archive/refcount.h"
 #include "plugin/exports.h"
 #include "plugin/host_conventions.h"
 #include "render/render.h"
 #include "tree/tree.h"
 
 namespace {
-
-// Holds an acquired archive for the length of one export call.
-class ArchiveCall {
- public:
-  explicit ArchiveCall(HANDLE handle) : archive_(AcquireArchive(handle)) {}
-  ~ArchiveCall() {
-    if (archive_ != nullptr) {
-      LeaveCriticalSection(&archive_->lock);
-      ReleaseArchive(archive_);
-    }
-  }
-  ArchiveCall(const ArchiveCall&) = delete;
-  ArchiveCall& operator=(const ArchiveCall&) = delete;
-  MsiArchive* get() const { return archive_; }
-
- private:
-  MsiArchive* archive_;
-};
 
 struct ListedEntry {
   WString name;  // as the host reads it
@@ -156,12 +140,12 @@ FileEntry* AdvanceCursor(MsiArchive* archive) {
   } catch (...) {
     // Not measured: extraction measures it again.
   }
-  InterlockedIncrement(&entry->refCount);
+  TakeReference(&entry->refCount);  // the caller's
   if (archive->currentEntry != nullptr) {
     ReleaseEntry(archive->currentEntry);
     archive->currentEntry = nullptr;
   }
-  InterlockedIncrement(&entry->refCount);
+  TakeReference(&entry->refCount);  // currentEntry's
   archive->currentEntry = entry;
   return entry;
 }

@@ -6,15 +6,12 @@
 
 #include "plugin/exports.h"
 
-// Also set when the module's data is initialised, so that programs linking
-// this code without the entry notification (the tests) find the heap too.
-HANDLE processHeap = GetProcessHeap();
 std::atomic<ProcessDataProc> processDataProc{nullptr};
 std::atomic<ProcessDataProcW> processDataProcW{nullptr};
 std::atomic<ChangeVolProc> changeVolProc{nullptr};
 std::atomic<ChangeVolProcW> changeVolProcW{nullptr};
 
-void AttachModule() { processHeap = GetProcessHeap(); }
+void AttachModule() { CaptureProcessHeap(); }
 
 namespace {
 

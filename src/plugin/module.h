@@ -3,12 +3,9 @@
 
 #include <atomic>
 
+#include "archive/heap.h"
 #include "plugin/host_abi.h"
 #include "text/text.h"
-
-// The process heap, captured when the module is attached (before any export
-// can be called); every content block lives there.
-extern HANDLE processHeap;
 
 // Host callbacks, replaced by the Set*Proc exports. Atomic so that a host
 // setting them on one thread while another extracts is not a data race.
@@ -23,6 +20,6 @@ extern std::atomic<ChangeVolProcW> changeVolProcW;
 constexpr size_t kSettingsPathUnits = 260;
 WString DefaultSettingsPath();
 
-// Runs the module attach (the process heap); called by DllMain on Windows
+// Runs the module attach (captures the process heap); called by DllMain on Windows
 // and by a load-time constructor on Linux.
 void AttachModule();

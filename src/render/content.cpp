@@ -1,7 +1,7 @@
 // Content materialisation: an entry's bytes are measured when it is listed
 // and produced into one process-heap block when it is extracted. Every
 // operation works on the entry's final target (the end of its alias chain).
-#include "plugin/module.h"
+#include "archive/heap.h"
 #include "render/render.h"
 
 namespace {

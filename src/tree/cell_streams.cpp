@@ -64,7 +64,8 @@ void RegisterCellStream(MsiArchive* archive, FileEntry* entry,
       stream += WCHAR('.');
       stream += key.integer && value.empty() ? NullIntegerText(key.width) : value.c_str();
     }
-    archive->streamCells.emplace(std::move(stream), entry);
+    if (archive->naming == nullptr) return;
+    archive->naming->streamCells.emplace(std::move(stream), entry);
   } catch (const std::bad_alloc&) {
     // The row of _Streams then shows the stream as an entry of its own.
   }
@@ -72,8 +73,10 @@ void RegisterCellStream(MsiArchive* archive, FileEntry* entry,
 
 FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream) {
   try {
-    const auto found = archive->streamCells.find(WString(stream));
-    return found != archive->streamCells.end() ? found->second : nullptr;
+    if (archive->naming == nullptr) return nullptr;
+    const auto& cells = archive->naming->streamCells;
+    const auto found = cells.find(WString(stream));
+    return found != cells.end() ? found->second : nullptr;
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -2,8 +2,8 @@
 // naming rules that make every name a safe, unique path in the archive.
 #include <new>
 
-#include "plugin/module.h"
-#include "plugin/refcount.h"
+#include "archive/heap.h"
+#include "archive/refcount.h"
 #include "tree/tree.h"
 
 namespace {
@@ -29,6 +29,14 @@ void AppendCut(WCHAR* out, size_t* n, const WCHAR* text, size_t limit) {
   out[*n] = 0;
 }
 
+// The archive's naming state when its name indexes can be trusted: null
+// before the tree has one, and once an index could not be kept up (no
+// memory), when look-ups walk `entries` instead.
+NamingState* IndexedNaming(MsiArchive* archive) {
+  NamingState* naming = archive->naming;
+  return naming != nullptr && !naming->entryIndexPartial ? naming : nullptr;
+}
+
 // How a name stands against the names listed so far: whether an entry bears
 // it or needs it as a folder, and the shortest leading part it needs as a
 // folder that an entry bears as a file (0 when there is none).
@@ -40,15 +48,15 @@ struct Standing {
 
 Standing StandingOf(MsiArchive* archive, const WCHAR* name, size_t length) {
   Standing standing{false, 0};
-  if (!archive->entryIndexPartial) {
+  if (const NamingState* naming = IndexedNaming(archive)) {
     for (size_t i = 1; i < length; ++i) {
-      if (IsSeparator(name[i]) && archive->entryIndex.Find(name, i) != nullptr) {
+      if (IsSeparator(name[i]) && naming->entryIndex.Find(name, i) != nullptr) {
         standing.fileAsFolder = i;
         return standing;
       }
     }
-    standing.taken = archive->entryIndex.Find(name, length) != nullptr ||
-                     archive->folderIndex.Find(name, length) != nullptr;
+    standing.taken = naming->entryIndex.Find(name, length) != nullptr ||
+                     naming->folderIndex.Find(name, length) != nullptr;
     return standing;
   }
   for (ListLink* node = archive->entries.next; node != &archive->entries;
@@ -94,10 +102,11 @@ void ComposeNumbered(const WCHAR* head, size_t headLength, unsigned number,
 // the folder is made once, by the first, so both platforms write the same
 // tree.
 void SpellFoldersAsListed(MsiArchive* archive, WCHAR* name) {
-  if (archive->entryIndexPartial) return;
+  const NamingState* naming = IndexedNaming(archive);
+  if (naming == nullptr) return;
   for (size_t i = UnitCount(name); i > 1; --i) {
     if (!IsSeparator(name[i - 1])) continue;
-    const FileEntry* first = archive->folderIndex.Find(name, i - 1);
+    const FileEntry* first = naming->folderIndex.Find(name, i - 1);
     if (first == nullptr) continue;
     for (size_t k = 0; k + 1 < i; ++k) name[k] = first->name[k];
     return;
@@ -148,8 +157,8 @@ LONG ReleaseEntry(FileEntry* entry) {
 
 FileEntry* FindEntry(MsiArchive* archive, const WCHAR* name) {
   const size_t length = UnitCount(name);
-  if (!archive->entryIndexPartial) {
-    return archive->entryIndex.Find(name, length);
+  if (const NamingState* naming = IndexedNaming(archive)) {
+    return naming->entryIndex.Find(name, length);
   }
   for (ListLink* node = archive->entries.next; node != &archive->entries;
        node = node->next) {
@@ -164,17 +173,18 @@ FileEntry* FindEntry(MsiArchive* archive, const WCHAR* name) {
 void AppendEntry(MsiArchive* archive, FileEntry* entry) {
   LinkAtTail(&archive->entries, &entry->link);
   TakeReference(&archive->entryCount);
-  if (archive->entryIndexPartial) return;
+  NamingState* naming = IndexedNaming(archive);
+  if (naming == nullptr) return;
   try {
     const WString& name = entry->name;
-    archive->entryIndex.Insert(entry, name.size());
+    naming->entryIndex.Insert(entry, name.size());
     for (size_t i = 1; i < name.size(); ++i) {
-      if (IsSeparator(name[i])) archive->folderIndex.Insert(entry, i);
+      if (IsSeparator(name[i])) naming->folderIndex.Insert(entry, i);
     }
   } catch (const std::bad_alloc&) {
-    archive->entryIndexPartial = true;
-    archive->entryIndex.Clear();
-    archive->folderIndex.Clear();
+    naming->entryIndexPartial = true;
+    naming->entryIndex.Clear();
+    naming->folderIndex.Clear();
   }
 }
 
@@ -224,16 +234,19 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
     // The next number worth trying for this head and tail: the numbers
     // below it were all taken when it was stored, and names are only ever
     // added.
+    NamingState* naming = archive->naming;
     WString key;
     uint32_t number = 1;
-    try {
-      AppendFolded(head, headLength, key);
-      key.push_back(0);
-      AppendFolded(tail, tailLength, key);
-      const auto found = archive->nextNumber.find(key);
-      if (found != archive->nextNumber.end()) number = found->second;
-    } catch (const std::bad_alloc&) {
-      key.clear();
+    if (naming != nullptr) {
+      try {
+        AppendFolded(head, headLength, key);
+        key.push_back(0);
+        AppendFolded(tail, tailLength, key);
+        const auto found = naming->nextNumber.find(key);
+        if (found != naming->nextNumber.end()) number = found->second;
+      } catch (const std::bad_alloc&) {
+        key.clear();
+      }
     }
     for (;; ++number) {
       ComposeNumbered(head, headLength, number, tail, name);
@@ -241,7 +254,7 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
     }
     if (!key.empty()) {
       try {
-        archive->nextNumber[key] = number + 1;
+        naming->nextNumber[key] = number + 1;
       } catch (const std::bad_alloc&) {
         // Only the next name of this kind starts its search lower.
       }

@@ -1,6 +1,8 @@
 // Catalogue population: the entries the host sees, built once on the first
 // listing call: the summary information, then each table as one CSV file
 // or as a folder with one file per row's stream cell.
+#include <new>
+
 #include "tree/tree.h"
 
 namespace {
@@ -90,13 +92,16 @@ DWORD PopulateEntries(MsiArchive* archive) {
   }
   // Every entry has been named: the cells need not be found by their
   // streams any more, nor names checked against folders and numbers.
-  std::unordered_map<WString, FileEntry*>().swap(archive->streamCells);
-  std::unordered_map<WString, uint32_t>().swap(archive->nextNumber);
-  archive->folderIndex.Clear();
+  if (NamingState* naming = archive->naming) {
+    std::unordered_map<WString, FileEntry*>().swap(naming->streamCells);
+    std::unordered_map<WString, uint32_t>().swap(naming->nextNumber);
+    naming->folderIndex.Clear();
+  }
   return 0;
 }
 
 void BuildCatalogue(MsiArchive* archive) {
+  if (archive->naming == nullptr) archive->naming = new (std::nothrow) NamingState();
   if (archive->tableNames.empty() && DiscoverTables(archive) != 0) return;
   if (!archive->tableNames.empty() && ListEmpty(&archive->tables) &&
       CreateTables(archive) != 0) {
@@ -105,4 +110,25 @@ void BuildCatalogue(MsiArchive* archive) {
   if (!ListEmpty(&archive->tables) && ListEmpty(&archive->entries)) {
     PopulateEntries(archive);
   }
+}
+
+void ClearCatalogue(MsiArchive* archive) {
+  if (archive->currentEntry != nullptr) {
+    ReleaseEntry(archive->currentEntry);
+    archive->currentEntry = nullptr;
+  }
+  delete archive->naming;
+  archive->naming = nullptr;
+  while (!ListEmpty(&archive->entries)) {
+    ListLink* node = archive->entries.next;
+    Unlink(node);
+    ReleaseEntry(ListOwner<FileEntry>(node));
+  }
+  archive->entryCount = 0;
+  while (!ListEmpty(&archive->tables)) {
+    ListLink* node = archive->tables.next;
+    Unlink(node);
+    ReleaseTable(ListOwner<TableInfo>(node));
+  }
+  archive->tableCount = 0;
 }

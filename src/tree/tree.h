@@ -4,13 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
+#include "archive/archive.h"
+#include "archive/list.h"
 #include "catalog/catalog.h"
 #include "engine/msi_api.h"
-#include "plugin/archive.h"
-#include "plugin/list.h"
 #include "text/text.h"
+#include "tree/name_index.h"
 
 enum EntryKind : int32_t {
   kEntryNone = 0,
@@ -37,6 +39,26 @@ struct FileEntry {
   // table cannot be shown as text. Until then extraction measures first.
   bool sized;
   volatile LONG refCount;
+};
+
+// What the tree keeps beside an archive's entries while it names them.
+struct NamingState {
+  // Every listed name, compared without regard to case, to the earliest
+  // entry bearing it, so that look-ups do not walk the list.
+  EntryNameIndex entryIndex;
+  // Every folder a listed name needs (each leading part of a name that a
+  // separator ends), to the earliest entry needing it.
+  EntryNameIndex folderIndex;
+  // Set when the indexes could not be kept up (no memory): look-ups then
+  // walk `entries` instead.
+  bool entryIndexPartial = false;
+  // While the catalogue is built: for each numbered name (its head and
+  // tail, compared as names are), the next number worth trying. Names are
+  // only ever added, so every number below it stays taken.
+  std::unordered_map<WString, uint32_t> nextNumber;
+  // While the catalogue is built: the cells by the name of the stream each
+  // reads ("Icon.logo"), for the rows of _Streams to find theirs.
+  std::unordered_map<WString, FileEntry*> streamCells;
 };
 
 constexpr size_t kNameCapacity = 260;  // 259 characters and the terminator
@@ -95,6 +117,9 @@ size_t MakeSafeHead(const WCHAR* text, WCHAR* out);
 size_t FitSegment(const WCHAR* text, size_t length, size_t units, size_t bytes);
 
 void BuildCatalogue(MsiArchive* archive);
+// Releases the current entry, every entry, every table and the naming
+// state: what closing an archive leaves behind is the archive alone.
+void ClearCatalogue(MsiArchive* archive);
 DWORD PopulateEntries(MsiArchive* archive);
 DWORD AddSummaryEntry(MsiArchive* archive, MSIHANDLE summary);
 DWORD InitRowEntry(FileEntry* entry, MsiArchive* archive, MSIHANDLE record);

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "export_support.h"
-#include "plugin/archive.h"
+#include "archive/archive.h"
 
 #ifdef __linux__
 #include <signal.h>

@@ -1,6 +1,6 @@
 // Entry naming without a database: entries named into a bare archive record.
 #include "catalog/catalog_support.h"
-#include "plugin/refcount.h"
+#include "archive/refcount.h"
 
 #include <cstdio>
 #include <map>
@@ -16,6 +16,7 @@ class Naming : public ::testing::Test {
     InitListHead(&archive_.entries);
     InitListHead(&archive_.tables);
     archive_.refCount = 1;
+    archive_.naming = new NamingState();
   }
   void TearDown() override {
     while (!ListEmpty(&archive_.entries)) {
@@ -24,6 +25,7 @@ class Naming : public ::testing::Test {
       ReleaseEntry(ListOwner<FileEntry>(node));
     }
     for (TableInfo* table : tables_) EXPECT_EQ(ReleaseTable(table), 0);
+    delete archive_.naming;
   }
 
   TableInfo* MakeTable(const std::string& name) {
@@ -283,7 +285,7 @@ TEST_F(Naming, StreamsRowsAliasExistingCells) {
   for (auto [table, key] : {std::pair{icon, "logo"}, {icon, "x"}, {art, "x"}, {icon, ".."}}) {
     AddCell(table, key);
     // Noted under its stream's name, as population does from the keys.
-    archive_.streamCells.emplace(table->name + WCHAR('.') + W(key),
+    archive_.naming->streamCells.emplace(table->name + WCHAR('.') + W(key),
                                  ListOwner<FileEntry>(archive_.entries.prev));
   }
   FileEntry* logo = FindEntry(&archive_, W("Icon\\logo").c_str());
