@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,40 +70,70 @@ TEST(CompoundFile, RefusesLoopsAndWildLinks) {
   ASSERT_EQ(OpenBytes(wild, &cf), Status::Ok);
   EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &out), Status::Corrupt);
 
-  // A directory entry that is its own right sibling: a loop in the tree.
-  Bytes tree = good;
-  Put32(tree, builder.directoryOffset + 128 + 0x48, 1);
-  EXPECT_EQ(OpenBytes(tree, &cf), Status::Corrupt);
-
-  // A child link past the directory.
-  Bytes link = good;
-  Put32(link, builder.directoryOffset + 0x4C, 1000);
-  EXPECT_EQ(OpenBytes(link, &cf), Status::Corrupt);
-
-  // A bad name length in an entry the tree never reaches is ignored; in one
-  // it reaches, it fails the open.
+  // A bad name length in an entry the tree never reaches is ignored.
   Bytes stray = good;
   stray[builder.directoryOffset + 3 * 128 + 0x42] = 2;
   Put16(stray, builder.directoryOffset + 3 * 128 + 0x40, 65);
   EXPECT_EQ(OpenBytes(stray, &cf), Status::Ok);
-  Bytes named = good;
-  Put16(named, builder.directoryOffset + 128 + 0x40, 65);
-  EXPECT_EQ(OpenBytes(named, &cf), Status::Corrupt);
+}
 
-  // More FAT sectors than the file has sectors.
-  Bytes fat = good;
-  Put32(fat, 0x2C, 100000);
-  EXPECT_EQ(OpenBytes(fat, &cf), Status::Corrupt);
-
-  // The directory chain loops onto itself.
-  Bytes dir = good;
-  uint32_t dirSector = static_cast<uint32_t>(builder.directoryOffset / 512 - 1);
-  Put32(dir, builder.fatOffset + 4 * dirSector, dirSector);
-  EXPECT_EQ(OpenBytes(dir, &cf), Status::Corrupt);
-
-  // Not a compound file at all, or too short for a header.
-  EXPECT_EQ(OpenBytes(Bytes(600, 0x41), &cf), Status::NotCompound);
-  EXPECT_EQ(OpenBytes(Bytes(good.begin(), good.begin() + 100), &cf), Status::NotCompound);
+// Every check that fails an open, each with its reason.
+TEST(CompoundFile, OpeningFailsWithItsReason) {
+  CfbBuilder builder;
+  builder.Stream(u"big", Pattern(60000));  // more sectors than the header names FAT sectors
+  builder.Stream(u"small", Pattern(100));
+  const Bytes good = builder.Build();
+  const size_t dir = builder.directoryOffset;
+  const auto dirSector = static_cast<uint32_t>(dir / 512 - 1);
+  const size_t fat = builder.fatOffset;
+  struct Case {
+    const char* why;
+    Status status;
+    std::function<void(Bytes&)> damage;
+  };
+  const Case cases[] = {
+      {nullptr, Status::Ok, [](Bytes&) {}},
+      {"shorter than a header", Status::NotCompound, [](Bytes& b) { b.resize(100); }},
+      {"no signature", Status::NotCompound, [](Bytes& b) { b.assign(600, 0x41); }},
+      {"byte order mark", Status::Corrupt, [](Bytes& b) { Put16(b, 0x1C, 0xFEFF); }},
+      {"sector size", Status::Corrupt, [](Bytes& b) { Put16(b, 0x1E, 10); }},
+      {"mini sector size", Status::Corrupt, [](Bytes& b) { Put16(b, 0x20, 7); }},
+      {"mini stream cutoff", Status::Corrupt, [](Bytes& b) { Put32(b, 0x38, 4095); }},
+      {"more FAT sectors than the file has", Status::Corrupt, [](Bytes& b) { Put32(b, 0x2C, 100000); }},
+      {"DIFAT chain ends before the FAT", Status::Corrupt, [](Bytes& b) { Put32(b, 0x2C, 110); }},
+      {"DIFAT longer than its count", Status::Corrupt,
+       [](Bytes& b) {
+         Put32(b, 0x2C, 110);
+         Put32(b, 0x44, 3);
+       }},
+      {"FAT sector number out of range", Status::Corrupt, [](Bytes& b) { Put32(b, 0x4C, 0xFFFFFFFB); }},
+      {"directory chain", Status::Corrupt, [&](Bytes& b) { Put32(b, fat + 4 * dirSector, dirSector); }},
+      {"first directory entry is not the root", Status::Corrupt, [&](Bytes& b) { b[dir + 0x42] = 1; }},
+      {"mini stream chain", Status::Corrupt, [&](Bytes& b) { Put32(b, dir + 0x74, 0xFFFFFFFE); }},
+      {"mini FAT chain", Status::Corrupt, [](Bytes& b) { Put32(b, 0x3C, 100000); }},
+      {"directory link out of range", Status::Corrupt, [&](Bytes& b) { Put32(b, dir + 0x4C, 1000); }},
+      {"directory tree loops", Status::Corrupt, [&](Bytes& b) { Put32(b, dir + 128 + 0x48, 1); }},
+      {"directory tree reaches a damaged entry", Status::Corrupt,
+       [&](Bytes& b) { Put16(b, dir + 128 + 0x40, 65); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why != nullptr ? c.why : "intact");
+    Bytes file = good;
+    c.damage(file);
+    std::unique_ptr<CompoundFile> cf;
+    const char* why = "unset";
+    EXPECT_EQ(CompoundFile::Open(cfb::CopyBytes(file.data(), file.size()), &cf, &why), c.status);
+    EXPECT_EQ(cf != nullptr, c.status == Status::Ok);
+    if (c.why == nullptr) {
+      EXPECT_EQ(why, nullptr);
+    } else {
+      EXPECT_STREQ(why, c.why);
+    }
+  }
+  const char* why = nullptr;
+  std::unique_ptr<CompoundFile> cf;
+  EXPECT_EQ(CompoundFile::Open(nullptr, &cf, &why), Status::NotCompound);
+  EXPECT_STREQ(why, "no file");
 }
 
 TEST(CompoundFile, FileCutShortInItsLastSectorReadsZeros) {
