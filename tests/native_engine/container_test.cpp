@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "engine/native/msidb/codepage.h"
 #include "engine/native/msidb/query.h"
 #include "engine/native/msidb/summary.h"
+#include "platform/win32.h"
 
 namespace msiarc::testing {
 namespace {
@@ -68,40 +70,70 @@ TEST(CompoundFile, RefusesLoopsAndWildLinks) {
   ASSERT_EQ(OpenBytes(wild, &cf), Status::Ok);
   EXPECT_EQ(cf->ReadAll(static_cast<uint32_t>(cf->FindChild(u"big")), &out), Status::Corrupt);
 
-  // A directory entry that is its own right sibling: a loop in the tree.
-  Bytes tree = good;
-  Put32(tree, builder.directoryOffset + 128 + 0x48, 1);
-  EXPECT_EQ(OpenBytes(tree, &cf), Status::Corrupt);
-
-  // A child link past the directory.
-  Bytes link = good;
-  Put32(link, builder.directoryOffset + 0x4C, 1000);
-  EXPECT_EQ(OpenBytes(link, &cf), Status::Corrupt);
-
-  // A bad name length in an entry the tree never reaches is ignored; in one
-  // it reaches, it fails the open.
+  // A bad name length in an entry the tree never reaches is ignored.
   Bytes stray = good;
   stray[builder.directoryOffset + 3 * 128 + 0x42] = 2;
   Put16(stray, builder.directoryOffset + 3 * 128 + 0x40, 65);
   EXPECT_EQ(OpenBytes(stray, &cf), Status::Ok);
-  Bytes named = good;
-  Put16(named, builder.directoryOffset + 128 + 0x40, 65);
-  EXPECT_EQ(OpenBytes(named, &cf), Status::Corrupt);
+}
 
-  // More FAT sectors than the file has sectors.
-  Bytes fat = good;
-  Put32(fat, 0x2C, 100000);
-  EXPECT_EQ(OpenBytes(fat, &cf), Status::Corrupt);
-
-  // The directory chain loops onto itself.
-  Bytes dir = good;
-  uint32_t dirSector = static_cast<uint32_t>(builder.directoryOffset / 512 - 1);
-  Put32(dir, builder.fatOffset + 4 * dirSector, dirSector);
-  EXPECT_EQ(OpenBytes(dir, &cf), Status::Corrupt);
-
-  // Not a compound file at all, or too short for a header.
-  EXPECT_EQ(OpenBytes(Bytes(600, 0x41), &cf), Status::NotCompound);
-  EXPECT_EQ(OpenBytes(Bytes(good.begin(), good.begin() + 100), &cf), Status::NotCompound);
+// Every check that fails an open, each with its reason.
+TEST(CompoundFile, OpeningFailsWithItsReason) {
+  CfbBuilder builder;
+  builder.Stream(u"big", Pattern(60000));  // more sectors than the header names FAT sectors
+  builder.Stream(u"small", Pattern(100));
+  const Bytes good = builder.Build();
+  const size_t dir = builder.directoryOffset;
+  const auto dirSector = static_cast<uint32_t>(dir / 512 - 1);
+  const size_t fat = builder.fatOffset;
+  struct Case {
+    const char* why;
+    Status status;
+    std::function<void(Bytes&)> damage;
+  };
+  const Case cases[] = {
+      {nullptr, Status::Ok, [](Bytes&) {}},
+      {"shorter than a header", Status::NotCompound, [](Bytes& b) { b.resize(100); }},
+      {"no signature", Status::NotCompound, [](Bytes& b) { b.assign(600, 0x41); }},
+      {"byte order mark", Status::Corrupt, [](Bytes& b) { Put16(b, 0x1C, 0xFEFF); }},
+      {"sector size", Status::Corrupt, [](Bytes& b) { Put16(b, 0x1E, 10); }},
+      {"mini sector size", Status::Corrupt, [](Bytes& b) { Put16(b, 0x20, 7); }},
+      {"mini stream cutoff", Status::Corrupt, [](Bytes& b) { Put32(b, 0x38, 4095); }},
+      {"more FAT sectors than the file has", Status::Corrupt, [](Bytes& b) { Put32(b, 0x2C, 100000); }},
+      {"DIFAT chain ends before the FAT", Status::Corrupt, [](Bytes& b) { Put32(b, 0x2C, 110); }},
+      {"DIFAT longer than its count", Status::Corrupt,
+       [](Bytes& b) {
+         Put32(b, 0x2C, 110);
+         Put32(b, 0x44, 3);
+       }},
+      {"FAT sector number out of range", Status::Corrupt, [](Bytes& b) { Put32(b, 0x4C, 0xFFFFFFFB); }},
+      {"directory chain", Status::Corrupt, [&](Bytes& b) { Put32(b, fat + 4 * dirSector, dirSector); }},
+      {"first directory entry is not the root", Status::Corrupt, [&](Bytes& b) { b[dir + 0x42] = 1; }},
+      {"mini stream chain", Status::Corrupt, [&](Bytes& b) { Put32(b, dir + 0x74, 0xFFFFFFFE); }},
+      {"mini FAT chain", Status::Corrupt, [](Bytes& b) { Put32(b, 0x3C, 100000); }},
+      {"directory link out of range", Status::Corrupt, [&](Bytes& b) { Put32(b, dir + 0x4C, 1000); }},
+      {"directory tree loops", Status::Corrupt, [&](Bytes& b) { Put32(b, dir + 128 + 0x48, 1); }},
+      {"directory tree reaches a damaged entry", Status::Corrupt,
+       [&](Bytes& b) { Put16(b, dir + 128 + 0x40, 65); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why != nullptr ? c.why : "intact");
+    Bytes file = good;
+    c.damage(file);
+    std::unique_ptr<CompoundFile> cf;
+    const char* why = "unset";
+    EXPECT_EQ(CompoundFile::Open(cfb::CopyBytes(file.data(), file.size()), &cf, &why), c.status);
+    EXPECT_EQ(cf != nullptr, c.status == Status::Ok);
+    if (c.why == nullptr) {
+      EXPECT_EQ(why, nullptr);
+    } else {
+      EXPECT_STREQ(why, c.why);
+    }
+  }
+  const char* why = nullptr;
+  std::unique_ptr<CompoundFile> cf;
+  EXPECT_EQ(CompoundFile::Open(nullptr, &cf, &why), Status::NotCompound);
+  EXPECT_STREQ(why, "no file");
 }
 
 TEST(CompoundFile, FileCutShortInItsLastSectorReadsZeros) {
@@ -293,13 +325,6 @@ TEST(CodePages, ConvertPerStringWithExplicitLength) {
   EXPECT_EQ(convert(0, std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
   EXPECT_EQ(convert(1252, "\x80\x81\xE9"), u"\u20AC\u0081\u00E9");
   EXPECT_EQ(convert(1250, "\x8A\xB9"), u"\u0160\u0105");
-  EXPECT_EQ(convert(65001, "\xF0\x9F\x98\x80"), u"\U0001F600");
-  EXPECT_EQ(convert(65001, "a\xC3"), u"a\uFFFD");
-  // A sequence that needs more bytes than the string has left takes them
-  // all, whatever they are (Wine's RtlUTF8ToUnicodeN); a letter after an
-  // invalid continuation byte, not cut off by the end, survives.
-  EXPECT_EQ(convert(65001, "\xE0" "A"), u"\uFFFD");
-  EXPECT_EQ(convert(65001, "\xE0" "AB"), u"\uFFFDAB");
   EXPECT_EQ(convert(932, "\x82\xA0"), u"\u3042");
   EXPECT_EQ(convert(936, "\xC4\xE3"), u"\u4F60");
   // Undefined single bytes map to private-use units, not to their own value.
@@ -341,11 +366,6 @@ TEST(CodePages, DecodeAsTheSystemDoes) {
       {65000, "a+AGEAYgBj-b+-+ZeVnLIqe-", u"aabcb+\u65E5\u672C\u8A9E"},
       {65000, "+AGE\x80+AGI", u"a\u0080\u0018"},  // the bits left over carry on
       {65000, "+", u""},
-      {65001, "\xC0\x80" "A", u"\uFFFD\uFFFDA"},
-      {65001, "\xE0\x80\x80", u"\uFFFD\uFFFD"},
-      {65001, "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
-      {65001, "\xF0\x41\x41", u"\uFFFD"},  // cut off by the end: the rest is one
-      {65001, "\xED\xA0\x80", u"\uFFFD\uFFFD"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.codePage);
@@ -363,6 +383,49 @@ TEST(CodePages, DecodeAsTheSystemDoes) {
   }
   for (uint32_t cp : {37u, 500u, 875u, 1026u, 65000u}) EXPECT_FALSE(msidb::AsciiIsItself(cp)) << cp;
   for (uint32_t cp : {0u, 932u, 1252u, 65001u}) EXPECT_TRUE(msidb::AsciiIsItself(cp)) << cp;
+}
+
+// UTF-8 decodes alike in the engine's strings and in the system call, as in
+// Wine, whose msi.dll converts its strings with that call. An invalid
+// sequence gives one U+FFFD for the bytes taken while it still looked valid
+// (an overlong or surrogate form shows once its value does, and the byte that
+// shows a value above U+10FFFF is left); one that needs more bytes than are
+// left takes them all, whatever they are.
+TEST(CodePages, Utf8DecodesAlikeInTheEngineAndTheSystemCall) {
+  const std::pair<std::string, std::u16string> cases[] = {
+      {"\xF0\x9F\x98\x80\xEF\xBF\xBF", u"\U0001F600\uFFFF"},
+      {std::string("a\0\xC3\xA9", 4), std::u16string(u"a\0\u00E9", 3)},
+      {"\xE0\x80" "A", u"\uFFFDA"},
+      {"\xE0\x80\xAD", u"\uFFFD\uFFFD"},
+      {"\xC0\x80" "A", u"\uFFFD\uFFFDA"},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD"},
+      {"\xF0\x80\x80\xAD", u"\uFFFD\uFFFD\uFFFD"},
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},
+      {"\xF5\x80" "A", u"\uFFFD\uFFFDA"},
+      {"\xE0\xA0-", u"\uFFFD-"},
+      {"\xE0\xA0\x80\x80-", u"\u0800\uFFFD-"},
+      {"a\xC3", u"a\uFFFD"},
+      {"\xE0" "A", u"\uFFFD"},
+      {"\xE0" "AB", u"\uFFFDAB"},
+      {"\xF0\x41\x41", u"\uFFFD"},
+  };
+  for (const auto& [bytes, units] : cases) {
+    SCOPED_TRACE(::testing::PrintToString(bytes));
+    std::u16string engine;
+    msidb::AppendConverted(65001, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                           engine);
+    EXPECT_EQ(engine, units);
+    char16_t wide[16];
+    const int length = static_cast<int>(bytes.size());
+    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, nullptr, 0),
+              static_cast<int>(units.size()));
+    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), length, wide, 16),
+              static_cast<int>(units.size()));
+    EXPECT_EQ(std::u16string(wide, units.size()), units);
+    const bool invalid = units.find(u'\uFFFD') != std::u16string::npos;
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), length, wide, 16),
+              invalid ? 0 : static_cast<int>(units.size()));
+  }
 }
 
 Bytes SummaryStream(const std::vector<std::pair<uint32_t, Bytes>>& properties) {

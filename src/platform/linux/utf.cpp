@@ -4,48 +4,35 @@ namespace msiarc::utf {
 
 size_t DecodeUtf8(const unsigned char* p, const unsigned char* end,
                   char32_t* codePoint, bool* valid) {
+  static constexpr unsigned char kLeadBits[4] = {0x7F, 0x1F, 0x0F, 0x07};
   const unsigned char lead = p[0];
-  *valid = true;
-  if (lead < 0x80) {
-    *codePoint = lead;
-    return 1;
-  }
-  size_t need;
-  char32_t value;
-  unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 1;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 2;
-    value = lead & 0x0F;
-    if (lead == 0xE0) low = 0xA0;   // overlong
-    if (lead == 0xED) high = 0x9F;  // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 3;
-    value = lead & 0x07;
-    if (lead == 0xF0) low = 0x90;   // overlong
-    if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-  } else {
-    *valid = false;
-    *codePoint = kReplacement;
-    return 1;
-  }
+  *valid = lead < 0x80;
+  *codePoint = *valid ? lead : kReplacement;
+  if (*valid) return 1;
+  // The continuation bytes the lead byte asks for; none when it starts
+  // nothing (a continuation byte, C0, C1, F5 and above).
+  const size_t need = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
+  const size_t left = static_cast<size_t>(end - p) - 1;
+  if (need > left) return left + 1;
+  if (need == 0) return 1;
+  char32_t value = lead & kLeadBits[need];
   size_t taken = 1;
-  for (size_t i = 0; i < need; ++i) {
-    if (p + taken >= end) break;
-    const unsigned char c = p[taken];
-    const unsigned char lo = i == 0 ? low : 0x80;
-    const unsigned char hi = i == 0 ? high : 0xBF;
-    if (c < lo || c > hi) break;
-    value = (value << 6) | (c & 0x3F);
+  // Each continuation byte is taken while the value can still be valid: a
+  // value below 0x10 after the first of three is an overlong form, as is
+  // one below 0x20 after the first of two, and 0xD800..0xDFFF a surrogate;
+  // 0x110000 and above is out of range, and the byte that shows it is left.
+  for (size_t rest = need; rest > 0; --rest) {
+    const unsigned char c = p[taken] ^ 0x80;
+    if (c >= 0x40) return taken;
+    value = (value << 6) | c;
+    if (rest == 2 && value >= (0x110000 >> 6)) return taken;
     ++taken;
+    if (rest == 3 && value < 0x10) return taken;
+    if (rest == 2 && (value < 0x20 || (value >= (0xD800 >> 6) && value <= (0xDFFF >> 6)))) {
+      return taken;
+    }
   }
-  if (taken != need + 1) {
-    *valid = false;
-    *codePoint = kReplacement;
-    return taken;
-  }
+  *valid = true;
   *codePoint = value;
   return taken;
 }
@@ -102,21 +89,31 @@ size_t EncodeUtf16(char32_t cp, char16_t* out) {
   return 2;
 }
 
-std::u16string Utf8ToUtf16(const char* text, size_t bytes, bool* invalid) {
-  std::u16string out;
-  out.reserve(bytes);
-  bool anyInvalid = false;
-  auto p = reinterpret_cast<const unsigned char*>(text);
-  const auto end = p + bytes;
-  while (p < end) {
+bool AppendUtf8AsUtf16(const unsigned char* text, size_t bytes,
+                       std::u16string& out) {
+  bool allValid = true;
+  const unsigned char* const end = text + bytes;
+  while (text < end) {
+    if (*text < 0x80) {  // one unit, nothing to decode: most text
+      out.push_back(*text++);
+      continue;
+    }
     char32_t cp;
     bool valid;
-    p += DecodeUtf8(p, end, &cp, &valid);
-    anyInvalid |= !valid;
+    text += DecodeUtf8(text, end, &cp, &valid);
+    allValid &= valid;
     char16_t units[2];
     out.append(units, EncodeUtf16(cp, units));
   }
-  if (invalid != nullptr) *invalid = anyInvalid;
+  return allValid;
+}
+
+std::u16string Utf8ToUtf16(const char* text, size_t bytes, bool* invalid) {
+  std::u16string out;
+  out.reserve(bytes);
+  const bool valid = AppendUtf8AsUtf16(
+      reinterpret_cast<const unsigned char*>(text), bytes, out);
+  if (invalid != nullptr) *invalid = !valid;
   return out;
 }
 

@@ -1,5 +1,6 @@
-// UTF-8 <-> UTF-16 conversion shared by the Linux platform layer: the
-// code-page calls, file paths and the host tool's helpers all use it.
+// UTF-8 <-> UTF-16 conversion shared by the Linux platform layer and the
+// engine above it: the code-page calls, file paths, the host tool's helpers
+// and the database strings of code page 65001 all use it.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +11,13 @@ namespace msiarc::utf {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one code point from [p, end). Returns the number of bytes taken
+// Decodes one code point from [p, end) as the system's UTF-8 conversion
+// (MultiByteToWideChar with flags 0) does. Returns the number of bytes taken
 // (at least 1 when p < end) and stores the code point, or kReplacement with
-// *valid = false for a maximal ill-formed subsequence (overlong forms,
-// surrogates, values above U+10FFFF, truncated sequences).
+// *valid = false: one for the bytes taken while the sequence still looked
+// valid (an overlong or surrogate form shows only once its value is known,
+// so E0 80 gives one, and the 41 after it stays), and one for a sequence
+// that needs more bytes than [p, end) has left, which takes them all.
 size_t DecodeUtf8(const unsigned char* p, const unsigned char* end,
                   char32_t* codePoint, bool* valid);
 
@@ -32,9 +36,12 @@ std::u16string Utf8ToUtf16(const char* text, size_t bytes,
                            bool* invalid = nullptr);
 std::string Utf16ToUtf8(const char16_t* text, size_t units,
                         bool* invalid = nullptr);
-// The same conversion into a buffer: writes the first `capacity` bytes of
-// the result (cut anywhere, even inside a sequence) and returns the length
-// of the whole result; out may be null when capacity is 0.
+// Utf8ToUtf16 appending to out; false when a replacement was made.
+bool AppendUtf8AsUtf16(const unsigned char* text, size_t bytes,
+                       std::u16string& out);
+// Utf16ToUtf8 into a buffer: writes the first `capacity` bytes of the
+// result (cut anywhere, even inside a sequence) and returns the length of
+// the whole result; out may be null when capacity is 0.
 size_t Utf16ToUtf8Into(const char16_t* text, size_t units, char* out,
                        size_t capacity, bool* invalid = nullptr);
 

@@ -21,6 +21,9 @@ constexpr uint32_t kNoStream = 0xFFFFFFFF;
 constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
 constexpr uint32_t kMiniSectorSize = 64;
 constexpr uint64_t kMiniCutoff = 4096;
+constexpr size_t kHeaderSize = 512;
+constexpr uint32_t kHeaderFatSlots = 109;
+constexpr uint32_t kDirEntrySize = 128;
 constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
 class FileSource final : public Source {
@@ -105,18 +108,26 @@ bool NameLess(std::u16string_view a, std::u16string_view b) {
   return false;
 }
 
-Status CompoundFile::Open(std::unique_ptr<Source> source, std::unique_ptr<CompoundFile>* out) {
-  if (!source) return Status::NotCompound;
-  std::unique_ptr<CompoundFile> file(new (std::nothrow) CompoundFile());
-  if (!file) return Status::NoMemory;
-  file->source_ = std::move(source);
-  Status status;
-  try {
-    status = file->Parse();
-  } catch (const std::bad_alloc&) {
+Status CompoundFile::Open(std::unique_ptr<Source> source, std::unique_ptr<CompoundFile>* out,
+                          const char** why) {
+  Status status = Status::NotCompound;
+  const char* failure = "no file";
+  if (source) {
+    std::unique_ptr<CompoundFile> file(new (std::nothrow) CompoundFile());
     status = Status::NoMemory;
+    failure = "out of memory";
+    if (file) {
+      file->source_ = std::move(source);
+      try {
+        status = file->Parse();
+      } catch (const std::bad_alloc&) {
+        status = file->Fail(Status::NoMemory, "out of memory");
+      }
+      failure = file->failure_;
+      if (status == Status::Ok) *out = std::move(file);
+    }
   }
-  if (status == Status::Ok) *out = std::move(file);
+  if (why != nullptr) *why = failure;
   return status;
 }
 
@@ -187,79 +198,121 @@ Status CompoundFile::MiniChain(uint32_t start, uint64_t minBytes,
   return Status::Ok;
 }
 
+// The fields of the 512-byte header that the later phases read.
+struct CompoundFile::Header {
+  uint32_t fatCount = 0;
+  uint32_t fatSectors[kHeaderFatSlots] = {};  // the first FAT sectors
+  uint32_t difatStart = 0;
+  uint32_t difatCount = 0;
+  uint32_t directoryStart = 0;
+  uint32_t miniFatStart = 0;
+};
+
+Status CompoundFile::Fail(Status status, const char* why) {
+  failure_ = why;
+  return status;
+}
+
 Status CompoundFile::Parse() {
+  Header header;
+  std::vector<uint8_t> broken;
+  Status status = ReadHeader(&header);
+  if (status == Status::Ok) status = ReadFat(header);
+  if (status == Status::Ok) status = ReadDirectory(header, &broken);
+  if (status == Status::Ok) status = ReadMiniFat(header);
+  if (status == Status::Ok) status = ListRootChildren(broken);
+  return status;
+}
+
+Status CompoundFile::ReadHeader(Header* header) {
   fileSize_ = source_->Size();
-  uint8_t h[512];
-  if (fileSize_ < sizeof h) return Status::NotCompound;
-  if (!source_->Read(0, h, sizeof h)) return Status::ReadFault;
-  if (std::memcmp(h, kSignature, 8) != 0) return Status::NotCompound;
-  if (Le16(h + 0x1C) != 0xFFFE) return Status::Corrupt;
-  uint16_t shift = Le16(h + 0x1E);
-  if (shift != 9 && shift != 12) return Status::Corrupt;
-  if (Le16(h + 0x20) != 6 || Le32(h + 0x38) != kMiniCutoff) return Status::Corrupt;
+  uint8_t h[kHeaderSize];
+  if (fileSize_ < sizeof h) return Fail(Status::NotCompound, "shorter than a header");
+  if (!source_->Read(0, h, sizeof h)) return Fail(Status::ReadFault, "header unreadable");
+  if (std::memcmp(h, kSignature, sizeof kSignature) != 0) {
+    return Fail(Status::NotCompound, "no signature");
+  }
+  if (Le16(h + 0x1C) != 0xFFFE) return Fail(Status::Corrupt, "byte order mark");
+  const uint16_t shift = Le16(h + 0x1E);
+  if (shift != 9 && shift != 12) return Fail(Status::Corrupt, "sector size");
+  if (Le16(h + 0x20) != 6) return Fail(Status::Corrupt, "mini sector size");
+  if (Le32(h + 0x38) != kMiniCutoff) return Fail(Status::Corrupt, "mini stream cutoff");
   sectorShift_ = shift;
   sectorSize_ = 1u << shift;
   sectorCount_ = fileSize_ > sectorSize_ ? (fileSize_ - sectorSize_ + sectorSize_ - 1) >> shift : 0;
   if (sectorCount_ > kMaxRegSect) sectorCount_ = kMaxRegSect;
+  header->fatCount = Le32(h + 0x2C);
+  header->directoryStart = Le32(h + 0x30);
+  header->miniFatStart = Le32(h + 0x3C);
+  header->difatStart = Le32(h + 0x44);
+  header->difatCount = Le32(h + 0x48);
+  for (uint32_t i = 0; i < kHeaderFatSlots; ++i) header->fatSectors[i] = Le32(h + 0x4C + 4 * i);
+  return Status::Ok;
+}
 
-  // The FAT sectors: 109 in the header, then the DIFAT chain. A file cut
-  // short may lack some of them, and DIFAT sectors that name more: their
-  // part of the FAT is unknown, which breaks only the chains that need it.
-  uint32_t fatCount = Le32(h + 0x2C);
-  if (fatCount > sectorCount_) return Status::Corrupt;
+// The FAT sectors: those the header names, then the DIFAT chain. A file cut
+// short may lack some of them, and DIFAT sectors that name more: their part
+// of the FAT is unknown, which breaks only the chains that need it.
+Status CompoundFile::ReadFat(const Header& header) {
+  const uint32_t fatCount = header.fatCount;
+  if (fatCount > sectorCount_) return Fail(Status::Corrupt, "more FAT sectors than the file has");
   std::vector<uint32_t> fatSectors;
   fatSectors.reserve(fatCount);
-  for (uint32_t i = 0; i < 109 && fatSectors.size() < fatCount; ++i) {
-    fatSectors.push_back(Le32(h + 0x4C + 4 * i));
+  for (uint32_t i = 0; i < kHeaderFatSlots && fatSectors.size() < fatCount; ++i) {
+    fatSectors.push_back(header.fatSectors[i]);
   }
-  uint32_t difat = Le32(h + 0x44);
-  uint32_t difatCount = Le32(h + 0x48);
-  uint32_t perDifat = sectorSize_ / 4 - 1;
+  uint32_t difat = header.difatStart;
+  const uint32_t perDifat = sectorSize_ / 4 - 1;
   std::vector<uint8_t> sector(sectorSize_);
   uint64_t difatSeen = 0;
   while (fatSectors.size() < fatCount) {
-    if (difat > kMaxRegSect || difatSeen >= difatCount || difatSeen >= sectorCount_) {
-      return Status::Corrupt;
-    }
+    if (difat > kMaxRegSect) return Fail(Status::Corrupt, "DIFAT chain ends before the FAT");
+    if (difatSeen >= header.difatCount) return Fail(Status::Corrupt, "DIFAT longer than its count");
+    if (difatSeen >= sectorCount_) return Fail(Status::Corrupt, "DIFAT chain loops");
     if (difat >= sectorCount_) break;
     ++difatSeen;
     Status status = ReadSectors({difat}, 0, sector.data());
-    if (status != Status::Ok) return status;
+    if (status != Status::Ok) return Fail(status, "DIFAT sector unreadable");
     for (uint32_t i = 0; i < perDifat && fatSectors.size() < fatCount; ++i) {
       fatSectors.push_back(Le32(sector.data() + 4 * i));
     }
     difat = Le32(sector.data() + 4 * perDifat);
   }
   for (uint32_t fatSector : fatSectors) {
-    if (fatSector > kMaxRegSect) return Status::Corrupt;
+    if (fatSector > kMaxRegSect) return Fail(Status::Corrupt, "FAT sector number out of range");
   }
-  std::vector<uint8_t> raw(fatSectors.size() << shift);
+  std::vector<uint8_t> raw(fatSectors.size() << sectorShift_);
   Status status = ReadSectors(fatSectors, 0xFF, raw.data());
-  if (status != Status::Ok) return status;
+  if (status != Status::Ok) return Fail(status, "FAT unreadable");
   fat_.assign(static_cast<size_t>(fatCount) * (sectorSize_ / 4), kFreeSect);
   for (size_t i = 0; i < raw.size() / 4; ++i) fat_[i] = Le32(raw.data() + 4 * i);
+  return Status::Ok;
+}
 
-  // The directory.
+// Every entry of the directory; broken[i] marks an entry whose damage
+// matters only if the tree reaches it.
+Status CompoundFile::ReadDirectory(const Header& header, std::vector<uint8_t>* broken) {
   std::vector<uint32_t> chain;
-  if (Chain(Le32(h + 0x30), 128, true, &chain) != Status::Ok) return Status::Corrupt;
-  std::vector<uint8_t> dir(chain.size() << shift);
-  status = ReadSectors(chain, 0, dir.data());
-  if (status != Status::Ok) return status;
-  size_t entryCount = dir.size() / 128;
+  if (Chain(header.directoryStart, kDirEntrySize, true, &chain) != Status::Ok) {
+    return Fail(Status::Corrupt, "directory chain");
+  }
+  std::vector<uint8_t> dir(chain.size() << sectorShift_);
+  Status status = ReadSectors(chain, 0, dir.data());
+  if (status != Status::Ok) return Fail(status, "directory unreadable");
+  const size_t entryCount = dir.size() / kDirEntrySize;
   entries_.resize(entryCount);
-  bool smallSectors = sectorSize_ < 4096;
-  std::vector<uint8_t> broken(entryCount, 0);
+  broken->assign(entryCount, 0);
+  const bool smallSectors = sectorSize_ < 4096;
   for (size_t i = 0; i < entryCount; ++i) {
-    const uint8_t* e = dir.data() + i * 128;
+    const uint8_t* e = dir.data() + i * kDirEntrySize;
     DirEntry& d = entries_[i];
     uint8_t type = e[0x42];
     d.type = (type == 1 || type == 2 || type == 5) ? static_cast<EntryType>(type) : EntryType::Unused;
     if (d.type == EntryType::Unused) continue;
     uint16_t nameBytes = Le16(e + 0x40);
     if (nameBytes > 64 || (nameBytes & 1) != 0) {
-      // Damage in an entry matters only if the tree reaches it.
       d.type = EntryType::Unused;
-      broken[i] = 1;
+      (*broken)[i] = 1;
       continue;
     }
     size_t units = nameBytes >= 2 ? nameBytes / 2 - 1 : 0;
@@ -277,26 +330,35 @@ Status CompoundFile::Parse() {
     d.size = Le64(e + 0x78);
     if (smallSectors) d.size &= 0xFFFFFFFFu;
   }
-  if (entryCount == 0 || entries_[0].type != EntryType::Root) return Status::Corrupt;
+  if (entryCount == 0 || entries_[0].type != EntryType::Root) {
+    return Fail(Status::Corrupt, "first directory entry is not the root");
+  }
+  return Status::Ok;
+}
 
-  // The mini stream (the root's data) and the mini FAT.
+// The mini stream (the root's data) and the mini FAT.
+Status CompoundFile::ReadMiniFat(const Header& header) {
   miniStreamSize_ = entries_[0].size;
-  if (miniStreamSize_ != 0) {
-    if (Chain(entries_[0].start, miniStreamSize_, false, &miniStreamSectors_) != Status::Ok) {
-      return Status::Corrupt;
-    }
+  if (miniStreamSize_ != 0 &&
+      Chain(entries_[0].start, miniStreamSize_, false, &miniStreamSectors_) != Status::Ok) {
+    return Fail(Status::Corrupt, "mini stream chain");
   }
-  uint32_t miniFatStart = Le32(h + 0x3C);
-  if (miniFatStart != kEndOfChain && miniFatStart != kFreeSect) {
-    if (Chain(miniFatStart, 0, true, &chain) != Status::Ok) return Status::Corrupt;
-    raw.resize(chain.size() << shift);
-    status = ReadSectors(chain, 0, raw.data());
-    if (status != Status::Ok) return status;
-    miniFat_.resize(raw.size() / 4);
-    for (size_t i = 0; i < miniFat_.size(); ++i) miniFat_[i] = Le32(raw.data() + 4 * i);
+  if (header.miniFatStart == kEndOfChain || header.miniFatStart == kFreeSect) return Status::Ok;
+  std::vector<uint32_t> chain;
+  if (Chain(header.miniFatStart, 0, true, &chain) != Status::Ok) {
+    return Fail(Status::Corrupt, "mini FAT chain");
   }
+  std::vector<uint8_t> raw(chain.size() << sectorShift_);
+  Status status = ReadSectors(chain, 0, raw.data());
+  if (status != Status::Ok) return Fail(status, "mini FAT unreadable");
+  miniFat_.resize(raw.size() / 4);
+  for (size_t i = 0; i < miniFat_.size(); ++i) miniFat_[i] = Le32(raw.data() + 4 * i);
+  return Status::Ok;
+}
 
-  // The children of the root: walk the tree, each node once.
+// The children of the root: walk the tree, each node once.
+Status CompoundFile::ListRootChildren(const std::vector<uint8_t>& broken) {
+  const size_t entryCount = entries_.size();
   std::vector<uint8_t> seen(entryCount, 0);
   std::vector<uint32_t> stack;
   if (entries_[0].child != kNoStream) stack.push_back(entries_[0].child);
@@ -304,7 +366,9 @@ Status CompoundFile::Parse() {
   while (!stack.empty()) {
     uint32_t id = stack.back();
     stack.pop_back();
-    if (id >= entryCount || seen[id] != 0 || broken[id] != 0) return Status::Corrupt;
+    if (id >= entryCount) return Fail(Status::Corrupt, "directory link out of range");
+    if (seen[id] != 0) return Fail(Status::Corrupt, "directory tree loops");
+    if (broken[id] != 0) return Fail(Status::Corrupt, "directory tree reaches a damaged entry");
     seen[id] = 1;
     const DirEntry& d = entries_[id];
     if (d.type == EntryType::Unused || d.type == EntryType::Root) continue;

@@ -60,7 +60,10 @@ struct Run {
 
 class CompoundFile {
  public:
-  static Status Open(std::unique_ptr<Source> source, std::unique_ptr<CompoundFile>* out);
+  // *why (when given) names the check a file failed, a fixed text for tests
+  // and tools; null on success.
+  static Status Open(std::unique_ptr<Source> source, std::unique_ptr<CompoundFile>* out,
+                     const char** why = nullptr);
 
   const DirEntry& Root() const { return entries_[0]; }
   // Children of the root storage, in enumeration order (shorter names first,
@@ -95,8 +98,17 @@ class CompoundFile {
               size_t count) const;
 
  private:
+  struct Header;
   CompoundFile() = default;
+  // Opening, phase by phase; every failure leaves through Fail.
   Status Parse();
+  Status ReadHeader(Header* header);
+  Status ReadFat(const Header& header);
+  Status ReadDirectory(const Header& header, std::vector<uint8_t>* broken);
+  Status ReadMiniFat(const Header& header);
+  Status ListRootChildren(const std::vector<uint8_t>& broken);
+  // Keeps why opening failed and returns status.
+  Status Fail(Status status, const char* why);
   // The sectors of a chain: all of it (whole: the directory and the mini
   // FAT, which must lie inside the file), or those that hold minBytes (a
   // stream's, which may run past the end of the file).
@@ -119,6 +131,7 @@ class CompoundFile {
   std::vector<DirEntry> entries_;
   std::vector<uint32_t> children_;
   std::unordered_map<std::u16string, uint32_t> childIndex_;
+  const char* failure_ = nullptr;
 };
 
 // Enumeration order of directory names: shorter first, then by lower-cased

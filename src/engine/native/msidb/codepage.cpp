@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/linux/utf.h"
+
 namespace msiarc::msidb {
 namespace {
 
@@ -182,59 +184,6 @@ PageDecoder* DecoderFor(uint32_t cp) {
   return decoders.Get(PageIndex(cp));
 }
 
-// UTF-8 as the system decodes it. An invalid sequence gives one U+FFFD for
-// the bytes taken while it still looked valid (an overlong or surrogate form
-// is noticed only once its value is known); a sequence cut off by the end of
-// the string takes the rest of it.
-void AppendUtf8(const uint8_t* p, size_t n, std::u16string& out) {
-  static constexpr uint8_t kLeadMask[4] = {0x7F, 0x1F, 0x0F, 0x07};
-  size_t i = 0;
-  while (i < n) {
-    uint8_t lead = p[i++];
-    if (lead < 0x80) {
-      out.push_back(lead);
-      continue;
-    }
-    size_t length = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
-    if (length > n - i) {
-      out.push_back(0xFFFD);
-      i = n;
-      continue;
-    }
-    uint32_t value = lead & kLeadMask[length];
-    bool valid = length != 0;
-    // The continuation bytes, each taken only while the value can still be
-    // valid: a value below 0x10 after the first of three, or below 0x20
-    // after the first of two, is an overlong form; 0x110000 and more is out
-    // of range (the byte that shows it is not taken), 0xD800..0xDFFF a
-    // surrogate.
-    for (size_t left = length; valid && left > 0; --left) {
-      uint32_t c = p[i] ^ 0x80u;
-      if (c >= 0x40) {
-        valid = false;
-        break;
-      }
-      value = (value << 6) | c;
-      if (left == 2 && value >= (0x110000 >> 6)) {
-        valid = false;
-        break;
-      }
-      ++i;
-      if (left == 3) valid = value >= 0x10;
-      if (left == 2) valid = value >= 0x20 && (value < (0xD800 >> 6) || value > (0xDFFF >> 6));
-    }
-    if (!valid) {
-      out.push_back(0xFFFD);
-    } else if (value >= 0x10000) {
-      value -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(value));
-    }
-  }
-}
-
 int Base64Value(uint8_t c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
   if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -312,7 +261,8 @@ void AppendConverted(uint32_t codePage, const uint8_t* bytes, size_t count, std:
     }
   }
   if (codePage == kUtf8) {
-    AppendUtf8(bytes, count, out);
+    // One decoder for both: the installer converts its strings with MultiByteToWideChar itself.
+    utf::AppendUtf8AsUtf16(bytes, count, out);
   } else if (codePage == kUtf7) {
     AppendUtf7(bytes, count, out);
   } else if (PageDecoder* decoder = DecoderFor(codePage)) {

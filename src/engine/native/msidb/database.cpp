@@ -11,7 +11,16 @@ namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFF;
 constexpr uint32_t kNarrow = 0x80000000;
+// Stream names pack two characters of [0-9A-Za-z._] into one unit from
+// 0x3800, one into a unit from 0x4800; 0x4840 begins a table's stream.
+constexpr char16_t kPairBase = 0x3800;
+constexpr char16_t kSingleBase = 0x4800;
 constexpr char16_t kTablePrefix = 0x4840;
+
+// The string pool's header: the code page, whose bits 16..30 sit in the
+// high word, and in that word's top bit the flag for 3-byte string ids.
+constexpr uint32_t kCodePageHighBits = 0x7FFF;
+constexpr uint32_t kLongRefsFlag = 0x8000;
 
 constexpr uint8_t kClsidDatabase[16] = {0x84, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00,
                                         0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
@@ -67,10 +76,10 @@ std::u16string EncodeStreamName(std::u16string_view name, bool table) {
     }
     int b = i + 1 < name.size() ? Symbol(name[i + 1]) : -1;
     if (b >= 0) {
-      out.push_back(static_cast<char16_t>(0x3800 + a + (b << 6)));
+      out.push_back(static_cast<char16_t>(kPairBase + a + (b << 6)));
       ++i;
     } else {
-      out.push_back(static_cast<char16_t>(0x4800 + a));
+      out.push_back(static_cast<char16_t>(kSingleBase + a));
     }
   }
   return out;
@@ -80,12 +89,12 @@ std::u16string DecodeStreamName(std::u16string_view raw) {
   std::u16string out;
   out.reserve(raw.size() * 2);
   for (char16_t u : raw) {
-    if (u >= 0x3800 && u < 0x4800) {
-      uint32_t d = u - 0x3800u;
+    if (u >= kPairBase && u < kSingleBase) {
+      uint32_t d = u - kPairBase;
       out.push_back(SymbolChar(d & 0x3F));
       out.push_back(SymbolChar((d >> 6) & 0x3F));
-    } else if (u >= 0x4800 && u < 0x4840) {
-      out.push_back(SymbolChar(u - 0x4800u));
+    } else if (u >= kSingleBase && u < kTablePrefix) {
+      out.push_back(SymbolChar(u - kSingleBase));
     } else {
       out.push_back(u);
     }
@@ -137,8 +146,8 @@ OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const uint8_t* dat
   codePage_ = 0;
   longRefs_ = false;
   if (pool.size() > 4) {
-    codePage_ = word(0) | ((word(1) & 0x7FFF) << 16);
-    longRefs_ = (word(1) & 0x8000) != 0;
+    codePage_ = word(0) | ((word(1) & kCodePageHighBits) << 16);
+    longRefs_ = (word(1) & kLongRefsFlag) != 0;
   }
   if (!IsKnownCodePage(codePage_)) return OpenStatus::Corrupt;
   const bool asciiIsItself = AsciiIsItself(codePage_);
@@ -242,14 +251,14 @@ OpenStatus Database::Open(std::unique_ptr<cfb::Source> source, std::shared_ptr<D
 TableStatus Database::LoadColumns(std::u16string_view name, std::vector<Column>* columns) {
   columns->clear();
   if (name == u"_Tables") {
-    columns->push_back(Fixed(u"Name", 0x2940));
+    columns->push_back(Fixed(u"Name", kTypeValid | kTypeString | kTypeKey | kCatalogueNameWidth));
     return TableStatus::Ok;
   }
   if (name == u"_Columns") {
-    columns->push_back(Fixed(u"Table", 0x2940));
-    columns->push_back(Fixed(u"Number", 0x2102));
-    columns->push_back(Fixed(u"Name", 0x0940));
-    columns->push_back(Fixed(u"Type", 0x0102));
+    columns->push_back(Fixed(u"Table", kTypeValid | kTypeString | kTypeKey | kCatalogueNameWidth));
+    columns->push_back(Fixed(u"Number", kTypeValid | kTypeKey | kShortIntegerWidth));
+    columns->push_back(Fixed(u"Name", kTypeValid | kTypeString | kCatalogueNameWidth));
+    columns->push_back(Fixed(u"Type", kTypeValid | kShortIntegerWidth));
     return TableStatus::Ok;
   }
   uint32_t tableId = strings_.Find(name);
@@ -268,13 +277,13 @@ TableStatus Database::LoadColumns(std::u16string_view name, std::vector<Column>*
   uint32_t placed = 0;
   for (uint32_t row = 0; row < c.rowCount; ++row) {
     if (c.Cell(row, 0) != tableId) continue;
-    uint32_t number = (c.Cell(row, 1) - 0x8000u) & 0xFFFF;
+    uint32_t number = (c.Cell(row, 1) - kShortIntegerBias) & 0xFFFF;
     if (number < 1 || number > matching || filled[number - 1] != 0) continue;
     filled[number - 1] = 1;
     Column& column = (*columns)[number - 1];
     StringRef columnName;
     if (strings_.Lookup(c.Cell(row, 2), &columnName)) column.name = columnName.ToString();
-    column.type = (c.Cell(row, 3) - 0x8000u) & 0xFFFF;
+    column.type = (c.Cell(row, 3) - kShortIntegerBias) & 0xFFFF;
     ++placed;
   }
   return placed == matching ? TableStatus::Ok : TableStatus::Corrupt;
@@ -315,8 +324,8 @@ std::shared_ptr<Table> Database::VirtualTable(TableKind kind, const char16_t* na
   auto table = std::make_shared<Table>();
   table->kind = kind;
   table->name = name;
-  table->columns.push_back(Fixed(u"Name", 0x093E));
-  table->columns.push_back(Fixed(u"Data", 0x1900));
+  table->columns.push_back(Fixed(u"Name", kTypeValid | kTypeString | kStreamNameWidth));
+  table->columns.push_back(Fixed(u"Data", kTypeValid | kTypeString | kTypeNullable));
   if (kind == TableKind::Streams) {
     std::lock_guard<std::mutex> guard(lock_);
     for (uint32_t id : file_->RootChildren()) {
@@ -391,9 +400,9 @@ int64_t Database::CellStream(const Table& table, uint32_t row) {
       // The name ends at an embedded terminator, as a C string would.
       for (uint32_t k = 0; k < text.length && text.At(k) != 0; ++k) name.push_back(text.At(k));
     } else if (column.bytes == 2) {
-      AppendDecimal(name, static_cast<int32_t>(raw) - 0x8000);
+      AppendDecimal(name, static_cast<int32_t>(raw - kShortIntegerBias));
     } else {
-      AppendDecimal(name, static_cast<int32_t>(raw ^ 0x80000000u));
+      AppendDecimal(name, static_cast<int32_t>(raw ^ kLongIntegerBias));
     }
   }
   int64_t id = file_->FindChild(EncodeStreamName(name, false));
@@ -428,7 +437,7 @@ TableStatus Database::PrimaryKeys(std::u16string_view name, std::vector<std::u16
     StringRef text;
     for (uint32_t row = 0; row < c.rowCount; ++row) {
       if (!strings_.Lookup(c.Cell(row, 0), &text) || !text.Equals(name)) continue;
-      const uint32_t type = (c.Cell(row, 3) - 0x8000u) & 0xFFFF;
+      const uint32_t type = (c.Cell(row, 3) - kShortIntegerBias) & 0xFFFF;
       if (!(type & kTypeKey)) continue;
       keys->push_back(strings_.Lookup(c.Cell(row, 2), &text) ? text.ToString() : std::u16string());
     }

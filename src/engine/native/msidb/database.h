@@ -19,7 +19,7 @@ namespace msiarc::msidb {
 enum class OpenStatus : uint8_t { Ok, NotDatabase, Corrupt, NoMemory };
 enum class TableStatus : uint8_t { Ok, Missing, Corrupt, NoMemory };
 
-// Column type bits as stored in _Columns.Type.
+// Column type bits as stored in _Columns.Type (Wine's MSITYPE_*).
 constexpr uint32_t kTypeWidthMask = 0x00FF;
 constexpr uint32_t kTypeValid = 0x0100;
 constexpr uint32_t kTypeLocalizable = 0x0200;
@@ -30,6 +30,18 @@ constexpr uint32_t kTypeTemporary = 0x4000;
 constexpr uint32_t kTypeUnknown = 0x8000;
 
 inline bool IsBinaryType(uint32_t type) { return (type & ~kTypeNullable) == (kTypeString | kTypeValid); }
+
+// Widths of the fixed columns: table and column names in the catalogue,
+// stream names, and 2-byte integers.
+constexpr uint32_t kCatalogueNameWidth = 64;
+constexpr uint32_t kStreamNameWidth = 62;
+constexpr uint32_t kShortIntegerWidth = 2;
+
+// Integer cells are stored biased, so that 0 is null: a 2-byte cell holds
+// the value plus 0x8000 in 16 bits, a 4-byte cell the value with its top
+// bit flipped.
+constexpr uint32_t kShortIntegerBias = 0x8000;
+constexpr uint32_t kLongIntegerBias = 0x80000000;
 
 // Stream names: the database's 6-bit packing of [0-9A-Za-z._].
 std::u16string EncodeStreamName(std::u16string_view name, bool table);
