@@ -2,7 +2,7 @@
 // databases built from text sources and the shared corpus.
 #include <fstream>
 
-#include "catalog/catalog_support.h"
+#include "support/catalog_support.h"
 
 namespace catalog_test {
 namespace {

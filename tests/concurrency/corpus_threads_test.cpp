@@ -5,8 +5,8 @@
 #include <set>
 #include <thread>
 
-#include "catalog/catalog_support.h"
-#include "plugin/export_support.h"
+#include "support/catalog_support.h"
+#include "support/export_support.h"
 
 namespace corpus_threads_test {
 namespace {

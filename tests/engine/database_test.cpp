@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "contract/contract.h"
+#include "engine/contract.h"
 
 namespace contract {
 namespace {

@@ -5,7 +5,7 @@
 // change, so that extracting everything into one folder loses nothing.
 #include <map>
 
-#include "export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 

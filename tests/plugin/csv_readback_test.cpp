@@ -4,7 +4,7 @@
 // the fixture script (tests/fixtures/tables-text) stores.
 #include <map>
 
-#include "export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 

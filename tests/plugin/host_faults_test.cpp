@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "export_support.h"
+#include "support/export_support.h"
 #include "plugin/archive.h"
 
 #ifdef __linux__

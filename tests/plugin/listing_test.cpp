@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "export_support.h"
+#include "support/export_support.h"
 #include "plugin/host_conventions.h"
 
 using namespace plugin_test;

@@ -14,7 +14,7 @@
 #include <map>
 #include <set>
 
-#include "export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 

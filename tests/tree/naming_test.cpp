@@ -1,5 +1,5 @@
 // Entry naming without a database: entries named into a bare archive record.
-#include "catalog/catalog_support.h"
+#include "support/catalog_support.h"
 #include "plugin/refcount.h"
 
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "native_engine/db_builder.h"
+#include "engine/native/db_builder.h"
 #include "engine/msi_api.h"
 #include "engine/native/api/open_memory.h"
 

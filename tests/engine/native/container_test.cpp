@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "native_engine/db_builder.h"
+#include "engine/native/db_builder.h"
 #include "engine/native/msidb/codepage.h"
 #include "engine/native/msidb/query.h"
 #include "engine/native/msidb/summary.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "native_engine/engine_driver.h"
+#include "engine/native/engine_driver.h"
 
 namespace msiarc::testing {
 namespace {

@@ -13,7 +13,7 @@
 #include <map>
 #include <tuple>
 
-#include "plugin/export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 
