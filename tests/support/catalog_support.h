@@ -10,6 +10,7 @@
 #include "catalog/catalog.h"
 #include "plugin/exports.h"
 #include "plugin/module.h"
+#include "support/helpers.h"
 #include "support/path_text.h"
 #include "tree/tree.h"
 
@@ -26,9 +27,7 @@ class AttachEnvironment : public ::testing::Environment {
 inline ::testing::Environment* const attach =
     ::testing::AddGlobalTestEnvironment(new AttachEnvironment);
 
-inline WString W(const std::string& text) {
-  return WString(text.begin(), text.end());
-}
+using test_support::W;
 
 inline std::string Narrow(const WString& text) {
   std::string out;
@@ -37,12 +36,10 @@ inline std::string Narrow(const WString& text) {
 }
 
 inline fs::path Fixture(const std::string& name) {
-  return fs::path(MSIARC_FIXTURE_DIR) / (name + ".msi");
+  return test_support::FixturePath(name + ".msi");
 }
 
-inline fs::path Corpus(const std::string& name) {
-  return fs::path(MSIARC_CORPUS_DIR) / name;
-}
+inline fs::path Corpus(const std::string& name) { return test_support::CorpusPath(name); }
 
 inline HANDLE OpenPath(const fs::path& path, int mode = 0,
                        int* result = nullptr) {

@@ -16,6 +16,7 @@
 
 #include "plugin/exports.h"
 #include "plugin/module.h"
+#include "support/helpers.h"
 #include "support/path_text.h"
 #include "text/text.h"
 
@@ -23,9 +24,9 @@ namespace plugin_test {
 
 namespace fs = std::filesystem;
 
-inline WString W(const std::string& ascii) {
-  return WString(ascii.begin(), ascii.end());
-}
+using test_support::ReadAll;
+using test_support::TempFolder;
+using test_support::W;
 
 // The entry name the way this platform's host sees it.
 inline WString HostName(const std::string& archiveName) {
@@ -82,49 +83,12 @@ class OpenedArchive {
   int openResult_ = 0;
 };
 
-inline long ProcessId() {
-#ifdef _WIN32
-  return static_cast<long>(GetCurrentProcessId());
-#else
-  return static_cast<long>(getpid());
-#endif
-}
-
-// A fresh folder under the system's temporary folder, removed afterwards;
-// named by the process too, since test programs run side by side.
-class TempFolder {
- public:
-  TempFolder() {
-    static int serial = 0;
-    path_ = fs::temp_directory_path() /
-            ("msiarc-plugin-" + std::to_string(ProcessId()) + "-" +
-             std::to_string(serial++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-// The whole file as bytes; empty when it cannot be read.
-inline std::string ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in),
-                     std::istreambuf_iterator<char>());
-}
-
 inline std::string FixtureFile(const char* name) {
-  return std::string(MSIARC_FIXTURE_DIR) + "/" + name;
+  return test_support::FixturePath(name).string();
 }
 
 inline std::string CorpusFile(const char* name) {
-  return std::string(MSIARC_CORPUS_DIR) + "/" + name;
+  return test_support::CorpusPath(name).string();
 }
 
 class ModuleEnvironment : public ::testing::Environment {

@@ -10,32 +10,17 @@
 #include <vector>
 
 #include "engine/native/engine_driver.h"
+#include "support/helpers.h"
 
 namespace msiarc::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<uint8_t> ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 void DriveAll(const fs::path& folder, bool recursive) {
-  if (!fs::is_directory(folder)) GTEST_SKIP() << folder << " is not there";
-  std::vector<fs::path> files;
-  if (recursive) {
-    for (const auto& e : fs::recursive_directory_iterator(folder)) {
-      if (e.is_regular_file()) files.push_back(e.path());
-    }
-  } else {
-    for (const auto& e : fs::directory_iterator(folder)) {
-      if (e.is_regular_file()) files.push_back(e.path());
-    }
-  }
-  for (const fs::path& file : files) {
+  for (const fs::path& file : test_support::FilesIn(folder, recursive)) {
     SCOPED_TRACE(file.string());
-    std::vector<uint8_t> bytes = ReadFile(file);
+    std::vector<uint8_t> bytes = test_support::ReadBytes(file);
     DriveEngine(bytes.data(), bytes.size());
   }
 }
