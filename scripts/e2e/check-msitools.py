@@ -3,7 +3,7 @@
 
     scripts/e2e/check-msitools.py NATIVE_BUILD [DATABASE...]
 
-Every database (default: the shared corpus) is extracted with
+Every database (default: the corpus, tests/corpus or MSIARC_CORPUS_DIR) is extracted with
 NATIVE_BUILD/msiarc. Then:
   - the tables shown (a .csv file or a folder each) are the tables
     `msiinfo tables` lists, but for stream tables without rows, which show
@@ -33,8 +33,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CORPUS = os.environ.get("MSIARC_CORPUS_DIR",
-                        os.path.join(HERE, "..", "..", "..", "shared", "corpus"))
+CORPUS = os.environ.get("MSIARC_CORPUS_DIR") or os.path.join(HERE, "..", "..", "tests", "corpus")
 
 # (database, entry) -> why msitools' answer is not the installer's there.
 # msitools shares the installer engine's code with Wine and decodes integer
@@ -281,9 +280,16 @@ def main():
         print(__doc__)
         return 2
     host = os.path.join(sys.argv[1], "msiarc")
+    if not sys.argv[2:] and not os.path.isdir(CORPUS):
+        print("check-msitools: no corpus at %s (tests/corpus, or MSIARC_CORPUS_DIR)" % CORPUS)
+        return 2
     dbs = sys.argv[2:] or sorted(
         os.path.join(CORPUS, f) for f in os.listdir(CORPUS)
         if not f.endswith(".tsv") and os.path.isfile(os.path.join(CORPUS, f)))
+    missing = [db for db in dbs if not os.path.isfile(db)]
+    if missing or not dbs:
+        print("check-msitools: missing database(s): %s" % (" ".join(missing) or "none given"))
+        return 2
     failures = tables = streams = unmatched = 0
     with tempfile.TemporaryDirectory(prefix="msiarc-e2e-msitools.") as work:
         for db in dbs:
