@@ -55,8 +55,10 @@ def idt_export(db, table):
     msiinfo writes values unescaped (a tab or a line break inside a value is
     written as it is), so its rows cannot be split back into cells reliably;
     the rows' text is compared as a whole instead, against the parsed cells
-    joined the same way."""
-    out = run(["msiinfo", "export", db, table])
+    joined the same way. msiinfo writes a stream table's cells as files into
+    the folder it runs in (Binary/Binary.key): it runs in a scratch folder."""
+    with tempfile.TemporaryDirectory(prefix="msiarc-e2e-export.") as scratch:
+        out = run(["msiinfo", "export", os.path.abspath(db), table], cwd=scratch)
     if out.returncode != 0:
         return None
     text = out.stdout.decode("utf-8", "surrogateescape")
