@@ -5,7 +5,7 @@
 # (msi.dll), on this machine, and prints the best round of each and the
 # ratio wine/native of the end-to-end time (open + scan). Default databases:
 # the generated standard case (scripts/make-large-db.sh, built once into
-# NATIVE_BUILD/bench/large.msi) and every database of the shared corpus.
+# NATIVE_BUILD/bench/large.msi) and every database of the test corpus.
 # Use a release native build (preset native-release) for figures.
 set -uo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,7 +18,7 @@ rounds=${ROUNDS:-3}
 if [ $# -eq 0 ]; then
   large=$native/bench/large.msi
   [ -f "$large" ] || "$here/scripts/make-large-db.sh" "$large"
-  corpus=${MSIARC_CORPUS_DIR:-$here/../shared/corpus}
+  corpus=$("$here/scripts/corpus-dir.sh") || exit 2
   set -- "$large" "$corpus"/*.ms?
 fi
 best() { sed -n 's/^best .*total=\([0-9.]*\).*/\1/p'; }

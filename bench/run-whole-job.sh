@@ -7,7 +7,7 @@
 # msiarc.dll under wine (Wine's msi.dll). Default databases: the generated
 # standard case (scripts/make-large-db.sh), the same with its tables listed
 # (see below) and the three largest databases
-# of the shared corpus. Everything is extracted into a RAM-backed folder
+# of the test corpus. Everything is extracted into a RAM-backed folder
 # (/dev/shm, or RAM_DIR), and `cp -r` of the extracted tree within that
 # folder is the floor: writing the same files and bytes with nothing to
 # decode. Each figure is the best of its rounds (the machine is shared).
@@ -29,7 +29,6 @@ win=${WINDOWS_BUILD:-$here/build/windows}
 rounds=${ROUNDS:-5}
 wine_rounds=${WINE_ROUNDS:-3}
 ram=${RAM_DIR:-/dev/shm}
-corpus=${MSIARC_CORPUS_DIR:-$here/../shared/corpus}
 with_wine=$([ -n "${NO_WINE:-}" ] && echo 0 || echo 1)
 
 fs_type=$(stat -f -c %T "$ram" 2>/dev/null || true)
@@ -76,7 +75,9 @@ if [ $# -eq 0 ]; then
     rm -rf "$idt"
     [ -f "$listed" ] || exit 2
   fi
-  mapfile -t largest < <(find "$corpus" -maxdepth 1 -type f -printf '%s\t%p\n' |
+  corpus=$("$here/scripts/corpus-dir.sh") || exit 2
+  mapfile -t largest < <(find "$corpus" -maxdepth 1 -type f \( -name '*.ms?' -o -name '*.cub' \) \
+                           -printf '%s\t%p\n' |
                          sort -rn | head -3 | cut -f2)
   set -- "$large" "$listed" "${largest[@]}"
 fi

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "native_engine/engine_driver.h"
+#include "engine/native/engine_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   msiarc::testing::DriveEngine(data, size);

@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "plugin/exports.h"
 #include "plugin/module.h"
@@ -18,17 +20,26 @@ std::u16string Widen(const std::string& text) {
   return std::u16string(text.begin(), text.end());  // the paths are ASCII
 }
 
+// A folder of its own under the temporary folder, removed when the process
+// ends normally (libFuzzer's run limits end it through exit).
 struct Scratch {
   std::string dir;
   std::u16string database;
   std::u16string output;
   Scratch() {
-    char pattern[] = "/tmp/msiarc-exports-fuzz-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) abort();
+    std::string pattern = std::filesystem::temp_directory_path().string() +
+                          "/msiarc-exports-fuzz-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) abort();
     dir = pattern;
     database = Widen(dir + "/input.msi");
     output = Widen(dir + "/entry.out");
   }
+  ~Scratch() {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
 };
 
 }  // namespace

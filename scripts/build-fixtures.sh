@@ -8,7 +8,10 @@
 #   tests/fixtures/NAME/streams/  optional: each file added as a stream (-a)
 #   tests/fixtures/NAME/build.sh  optional: builds OUTDIR/NAME.msi itself
 #   tests/fixtures/NAME.wxs       a wixl source, built into OUTDIR/NAME.msi
-# A database is rebuilt only when a source is newer than it.
+# A database is rebuilt only when a source is newer than it. Each is built in
+# a scratch folder of its own and moved into OUTDIR when done, so that what a
+# failed build leaves (msibuild's half-written .gsf-save-* files) goes with
+# the scratch folder.
 set -euo pipefail
 trap 'echo "build-fixtures.sh: failed (line $LINENO): $BASH_COMMAND" >&2; rm -f "${db:-}"' ERR
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,6 +27,20 @@ stale() {  # stale TARGET SOURCE...: true when TARGET is missing or older
   [ -n "$(find "$@" -newer "$target" -print -quit 2>/dev/null)" ]
 }
 
+scratch=$(mktemp -d "$out/.building.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+# publish: moves what a build wrote into the scratch folder (the database and
+# any files beside it) into OUTDIR, and empties the scratch folder.
+publish() {
+  local item
+  for item in "$scratch"/*; do
+    [ -e "$item" ] || continue
+    rm -rf "$out/${item##*/}"
+    mv "$item" "$out/"
+  done
+  rm -rf "$scratch"/.[!.]* "$scratch"/*
+}
+
 for dir in "$src"/*/; do
   dir=${dir%/}
   name=$(basename "$dir")
@@ -31,7 +48,8 @@ for dir in "$src"/*/; do
   stale "$db" "$dir" "$0" || continue
   rm -f "$db"
   if [ -x "$dir/build.sh" ]; then
-    "$dir/build.sh" "$db"
+    "$dir/build.sh" "$scratch/$name.msi"
+    publish
     continue
   fi
   shopt -s nullglob
@@ -48,7 +66,8 @@ for dir in "$src"/*/; do
   if [ -d "$dir/streams" ]; then
     for f in "$dir"/streams/*; do args+=(-a "$(basename "$f")" "$f"); done
   fi
-  (cd "$dir" && msibuild "$db" "${args[@]}")
+  (cd "$dir" && msibuild "$scratch/$name.msi" "${args[@]}")
+  publish
 done
 
 for wxs in "$src"/*.wxs; do
@@ -56,5 +75,6 @@ for wxs in "$src"/*.wxs; do
   name=$(basename "$wxs" .wxs)
   db=$out/$name.msi
   stale "$db" "$wxs" "$0" || continue
-  (cd "$(dirname "$wxs")" && wixl -o "$db" "$wxs")
+  (cd "$(dirname "$wxs")" && wixl -o "$scratch/$name.msi" "$wxs")
+  publish
 done

@@ -19,7 +19,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: check-package.sh BUILD_DIR [DATABASE]}" && pwd)
-database=${2:-${MSIARC_CORPUS_DIR:-$here/../shared/corpus}/psmsi__Example.msi}
+database=${2:-$("$here/scripts/corpus-dir.sh")/psmsi__Example.msi}
+[ -f "$database" ] || { echo "check-package: missing database $database" >&2; exit 2; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/msiarc-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 fail() { echo "check-package: FAIL: $*"; exit 1; }

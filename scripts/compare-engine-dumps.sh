@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # compare-engine-dumps.sh [--batch] WINDOWS_BUILD NATIVE_BUILD [DATABASE...]
 #
-# Dumps every database (default: every file of the shared corpus and of its
-# broken/ folder) with msidump twice: the Windows build under wine (Wine's
+# Dumps every database (default: every file of the corpus and of its broken/
+# folder, and the fixture lfs-pointer.msi) with msidump twice: the Windows build under wine (Wine's
 # msi.dll: the expected answer) and the native build (our engine). The two
 # dumps must be identical byte for byte; the first difference of each file is
 # printed. Exit status 1 when any file differs or a dump fails.
@@ -27,9 +27,9 @@ native_dump=$native/tools/msidump/msidump
 for tool in "$win_dump" "$native_dump"; do
   [ -x "$tool" ] || [ -f "$tool" ] || { echo "missing $tool (build target msidump)" >&2; exit 2; }
 done
-corpus=${MSIARC_CORPUS_DIR:-$here/../shared/corpus}
 if [ $# -eq 0 ]; then
-  set -- "$corpus"/*.* "$corpus"/broken/*.*
+  corpus=$("$here/scripts/corpus-dir.sh") || exit 2
+  set -- "$corpus"/*.* "$corpus"/broken/*.* "$native/fixtures/lfs-pointer.msi"
 fi
 
 # Wine crashes inside its own open on this file; only the native engine's

@@ -14,6 +14,8 @@ cp "$here"/demo.wxs "$here"/hello.txt "$here"/readme.txt "$work"/
 printf '\x00\x00\x01\x00\x01\x00\x01\x01\x00\x00\x01\x00\x20\x00\x30\x00\x00\x00\x16\x00\x00\x00' > "$work/demo.ico"
 printf '\x28\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x01\x00\x20\x00\x00\x00\x00\x00\x08\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' >> "$work/demo.ico"
 printf '\x40\x80\xC0\xFF\x00\x00\x00\x00' >> "$work/demo.ico"
-rm -f "$out"
-(cd "$work" && wixl -o "$out" demo.wxs)
-msibuild "$out" -i "$here/_Validation.idt"
+# Built in the scratch folder and moved into place when done: a failed
+# msibuild leaves its half-written .gsf-save-* file beside its output.
+(cd "$work" && wixl -o demo.msi demo.wxs)
+msibuild "$work/demo.msi" -i "$here/_Validation.idt"
+mv "$work/demo.msi" "$out"

@@ -3,7 +3,7 @@
 
     scripts/e2e/check-msitools.py NATIVE_BUILD [DATABASE...]
 
-Every database (default: the shared corpus) is extracted with
+Every database (default: the corpus, tests/corpus or MSIARC_CORPUS_DIR) is extracted with
 NATIVE_BUILD/msiarc. Then:
   - the tables shown (a .csv file or a folder each) are the tables
     `msiinfo tables` lists, but for stream tables without rows, which show
@@ -33,8 +33,7 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CORPUS = os.environ.get("MSIARC_CORPUS_DIR",
-                        os.path.join(HERE, "..", "..", "..", "shared", "corpus"))
+CORPUS = os.environ.get("MSIARC_CORPUS_DIR") or os.path.join(HERE, "..", "..", "tests", "corpus")
 
 # (database, entry) -> why msitools' answer is not the installer's there.
 # msitools shares the installer engine's code with Wine and decodes integer
@@ -56,8 +55,10 @@ def idt_export(db, table):
     msiinfo writes values unescaped (a tab or a line break inside a value is
     written as it is), so its rows cannot be split back into cells reliably;
     the rows' text is compared as a whole instead, against the parsed cells
-    joined the same way."""
-    out = run(["msiinfo", "export", db, table])
+    joined the same way. msiinfo writes a stream table's cells as files into
+    the folder it runs in (Binary/Binary.key): it runs in a scratch folder."""
+    with tempfile.TemporaryDirectory(prefix="msiarc-e2e-export.") as scratch:
+        out = run(["msiinfo", "export", os.path.abspath(db), table], cwd=scratch)
     if out.returncode != 0:
         return None
     text = out.stdout.decode("utf-8", "surrogateescape")
@@ -281,9 +282,16 @@ def main():
         print(__doc__)
         return 2
     host = os.path.join(sys.argv[1], "msiarc")
+    if not sys.argv[2:] and not os.path.isdir(CORPUS):
+        print("check-msitools: no corpus at %s (tests/corpus, or MSIARC_CORPUS_DIR)" % CORPUS)
+        return 2
     dbs = sys.argv[2:] or sorted(
         os.path.join(CORPUS, f) for f in os.listdir(CORPUS)
         if not f.endswith(".tsv") and os.path.isfile(os.path.join(CORPUS, f)))
+    missing = [db for db in dbs if not os.path.isfile(db)]
+    if missing or not dbs:
+        print("check-msitools: missing database(s): %s" % (" ".join(missing) or "none given"))
+        return 2
     failures = tables = streams = unmatched = 0
     with tempfile.TemporaryDirectory(prefix="msiarc-e2e-msitools.") as work:
         for db in dbs:

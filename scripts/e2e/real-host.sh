@@ -33,7 +33,7 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:?usage: real-host.sh BUILD_DIR [WORK_DIR]}" && pwd)
 work=${2:-$build/real-host}
-corpus=${MSIARC_CORPUS_DIR:-$here/../shared/corpus}
+corpus=$("$here/scripts/corpus-dir.sh") || exit 2
 by_extension=${MSIARC_HOST_BY_EXTENSION:-wix3__SimpleBinary.msi}
 by_content=${MSIARC_HOST_BY_CONTENT:-wix__MergeModule1.msm}
 limit=${MSIARC_HOST_TIMEOUT:-60}

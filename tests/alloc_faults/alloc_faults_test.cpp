@@ -10,7 +10,7 @@
 #include <set>
 #include <new>
 
-#include "plugin/export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 

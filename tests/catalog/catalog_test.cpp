@@ -1,8 +1,8 @@
 // Opening and closing archives, table discovery and table schema, against
-// databases built from text sources and the shared corpus.
+// databases built from text sources and the corpus of real ones.
 #include <fstream>
 
-#include "catalog/catalog_support.h"
+#include "support/catalog_support.h"
 
 namespace catalog_test {
 namespace {
@@ -13,7 +13,7 @@ TEST(ArchiveLifecycle, RefusesWhatItCannotOpen) {
   int result = -1;
   EXPECT_EQ(OpenPath(Fixture("cat-discovery"), 2, &result), nullptr);
   EXPECT_EQ(result, kHostUnknownFormat);
-  EXPECT_EQ(OpenPath(Fixture("no-such-database"), 0, &result), nullptr);
+  EXPECT_EQ(OpenPath(fs::path(MSIARC_FIXTURE_DIR) / "no-such-database.msi", 0, &result), nullptr);
   EXPECT_EQ(result, kHostUnknownFormat);
   EXPECT_EQ(OpenPath(fs::path(MSIARC_FIXTURE_DIR), 0, &result), nullptr);
   EXPECT_EQ(result, kHostUnknownFormat);
@@ -241,33 +241,32 @@ TEST(Schema, ReleasingTheLastReferenceClosesAndDropsTheArchive) {
 }
 
 TEST(Corpus, EveryDatabaseBuildsACatalogueAndCloses) {
-  for (const auto& item : fs::directory_iterator(MSIARC_CORPUS_DIR)) {
-    if (!item.is_regular_file() || item.path().extension() == ".tsv") continue;
-    Opened opened(item.path());
-    ASSERT_NE(opened.archive(), nullptr) << item.path();
+  for (const fs::path& path : test_support::CorpusDatabases()) {
+    Opened opened(path);
+    ASSERT_NE(opened.archive(), nullptr) << path;
     opened.Build();
     EXPECT_EQ(static_cast<size_t>(opened.archive()->entryCount), opened.Entries().size());
     EXPECT_EQ(static_cast<size_t>(opened.archive()->tableCount), opened.Tables().size());
     for (const std::string& name : opened.EntryNames()) {
-      EXPECT_FALSE(HasClimbingSegment(name)) << item.path() << ": " << name;
+      EXPECT_FALSE(HasClimbingSegment(name)) << path << ": " << name;
       EXPECT_LE(name.size(), 259u);
     }
   }
 }
 
 TEST(Corpus, BrokenFilesAreRefused) {
-  for (const auto& item : fs::directory_iterator(fs::path(MSIARC_CORPUS_DIR) / "broken")) {
+  for (const fs::path& path : test_support::BrokenInputs()) {
 #ifdef _WIN32
     // Wine's own open crashes on this one file.
-    if (item.path().filename() == "mimetype__msi-4096-truncated.msi") continue;
+    if (path.filename() == "mimetype__msi-4096-truncated.msi") continue;
 #endif
     int result = -1;
-    HANDLE handle = OpenPath(item.path(), 0, &result);
-    EXPECT_EQ(handle, nullptr) << item.path();
-    EXPECT_EQ(result, kHostUnknownFormat) << item.path();
+    HANDLE handle = OpenPath(path, 0, &result);
+    EXPECT_EQ(handle, nullptr) << path;
+    EXPECT_EQ(result, kHostUnknownFormat) << path;
     if (handle != nullptr) CloseArchive(handle);
-    WString name = PathText(item.path());
-    EXPECT_EQ(CanYouHandleThisFileW(name.data()), 0) << item.path();
+    WString name = PathText(path);
+    EXPECT_EQ(CanYouHandleThisFileW(name.data()), 0) << path;
   }
 }
 

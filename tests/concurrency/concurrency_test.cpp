@@ -2,7 +2,7 @@
 #include <atomic>
 #include <thread>
 
-#include "catalog/catalog_support.h"
+#include "support/catalog_support.h"
 
 namespace catalog_test {
 namespace {

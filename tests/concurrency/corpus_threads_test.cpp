@@ -5,25 +5,28 @@
 #include <set>
 #include <thread>
 
-#include "catalog/catalog_support.h"
-#include "plugin/export_support.h"
+#include "support/catalog_support.h"
+#include "support/export_support.h"
 
 namespace corpus_threads_test {
 namespace {
 
 using catalog_test::Corpus;
+using catalog_test::Fixture;
 using catalog_test::OpenPath;
 using plugin_test::ReadAll;
 using plugin_test::TempFolder;
+using plugin_test::W;
 namespace fs = std::filesystem;
 
 // Small to medium databases of different makes: tables, streams of one and
-// of several chunks, code pages 1252 and 936, a merge module.
-const char* const kOwnDatabases[] = {
-    "wix__ui.msi",         "winget__AppInstallerTestMsiInstaller.msi",
-    "wix__Firewall4.msi",  "wix__Module401.msm",
-    "scoop__MSITest.msi",  "uselivechart2__Setup-Debug-cp936.msi",
-    "filetype__fixture.msi", "wix3__SimpleBinary.msi"};
+// of several chunks, code pages 1252 and 936 (a fixture), a merge module.
+std::vector<fs::path> OwnDatabases() {
+  return {Corpus("wix__ui.msi"),        Corpus("winget__AppInstallerTestMsiInstaller.msi"),
+          Corpus("wix__Firewall4.msi"), Corpus("wix__Module401.msm"),
+          Corpus("scoop__MSITest.msi"), Fixture("codepage-936"),
+          Corpus("filetype__fixture.msi"), Corpus("wix3__SimpleBinary.msi")};
+}
 const char kSharedDatabase[] = "wix3__Scenario02.msi";
 constexpr int kOwn = 8;
 
@@ -34,8 +37,6 @@ struct Listing {
   std::string problem;  // the first thing that went wrong, if any
 };
 
-WString Text(const std::string& ascii) { return WString(ascii.begin(), ascii.end()); }
-
 // Lists every entry of an open archive through ReadHeaderExW and extracts
 // each into `folder` under its position in the listing.
 void ListAndExtract(HANDLE handle, const fs::path& folder, Listing* out) {
@@ -45,7 +46,7 @@ void ListAndExtract(HANDLE handle, const fs::path& folder, Listing* out) {
   while ((result = ReadHeaderExW(handle, &header)) == kHostSuccess) {
     std::string file = std::to_string(out->names.size());
     file.insert(file.begin(), 'e');
-    WString fileText = Text(file);
+    WString fileText = W(file);
     out->names.push_back(header.fileName);
     out->sizes.push_back(header.unpSize | uint64_t{header.unpSizeHigh} << 32);
     const int extracted = ProcessFileW(handle, 2, folderText.data(), fileText.data());
@@ -84,7 +85,7 @@ struct Follower {
 void FollowSharedArchive(HANDLE handle, const fs::path& folder, const std::atomic<bool>& done,
                          Follower* out) {
   WString folderText = PathText(folder);
-  WString fileText = Text("current");
+  WString fileText = W("current");
   // After the lister is done the last entry stays current: a few more
   // passes make sure something was checked however the threads ran.
   for (int after = 0; after < 3 && (out->checked == 0 || !done.load());) {
@@ -127,7 +128,8 @@ void ExpectSame(const Listing& expected, const Listing& actual, const std::strin
 
 TEST(ConcurrencyCorpus, EightArchivesAndOneSharedMatchASingleThread) {
   fs::path databases[kOwn + 1];
-  for (int i = 0; i < kOwn; ++i) databases[i] = Corpus(kOwnDatabases[i]);
+  const std::vector<fs::path> own = OwnDatabases();
+  for (int i = 0; i < kOwn; ++i) databases[i] = own[i];
   databases[kOwn] = Corpus(kSharedDatabase);
 
   // The same work on one thread first.

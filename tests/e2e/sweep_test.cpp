@@ -35,6 +35,7 @@
 
 #include "damage.h"
 #include "plugin/host_abi.h"
+#include "support/helpers.h"
 #include "support/path_text.h"
 
 namespace {
@@ -312,11 +313,6 @@ class Sweep {
   Watchdog watchdog_;
 };
 
-e2e::Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return e2e::Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 bool Full() {
   const char* mode = std::getenv("MSIARC_SWEEP");
   return mode != nullptr && std::string(mode) == "full";
@@ -341,26 +337,20 @@ void Report(const char* what, const Tally& t, size_t variants) {
 TEST(BadInput, BrokenCorpusFilesAreRefusedOrReadWithoutHarm) {
   ASSERT_NE(Plugin().OpenArchiveW, nullptr) << "cannot load " MSIARC_PLUGIN_PATH;
   Sweep sweep;
-  for (const auto& item : fs::directory_iterator(fs::path(MSIARC_CORPUS_DIR) / "broken")) {
-    const std::string name = item.path().filename().string();
+  for (const fs::path& path : test_support::BrokenInputs()) {
+    const std::string name = path.filename().string();
 #ifdef _WIN32
     // Wine's own open crashes on this file (a platform fault, not ours).
     if (name == "mimetype__msi-4096-truncated.msi") continue;
 #endif
-    EXPECT_EQ(sweep.Run(name, ReadFile(item.path())), "") << name;
+    EXPECT_EQ(sweep.Run(name, test_support::ReadBytes(path)), "") << name;
   }
   Report("broken corpus", sweep.tally, 0);
 }
 
 TEST(BadInput, DamagedVariantsOfEveryDatabaseDoNoHarm) {
   ASSERT_NE(Plugin().OpenArchiveW, nullptr) << "cannot load " MSIARC_PLUGIN_PATH;
-  std::vector<fs::path> databases;
-  for (const auto& item : fs::directory_iterator(MSIARC_CORPUS_DIR)) {
-    if (item.is_regular_file() && item.path().extension() != ".tsv") {
-      databases.push_back(item.path());
-    }
-  }
-  std::sort(databases.begin(), databases.end());
+  const std::vector<fs::path> databases = test_support::CorpusDatabases();
 #ifdef _WIN32
   // Wine's own msi.dll crashes inside MsiOpenDatabaseW on a lying string
   // pool size (msidump, which loads no plug-in, crashes alike), and a
@@ -391,7 +381,7 @@ TEST(BadInput, DamagedVariantsOfEveryDatabaseDoNoHarm) {
     const std::string name = databases[d].filename().string();
     if (!Only().empty() && name != Only()) continue;
     if (Only().empty() && d % databaseStride != 0) continue;
-    const e2e::Bytes original = ReadFile(databases[d]);
+    const e2e::Bytes original = test_support::ReadBytes(databases[d]);
     const std::vector<e2e::Variant> all = e2e::MakeVariants(name, original);
     for (size_t i = 0; i < all.size(); ++i) {
       // The offset keeps the subset moving across the kinds of damage.

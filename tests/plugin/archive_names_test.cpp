@@ -5,7 +5,7 @@
 // change, so that extracting everything into one folder loses nothing.
 #include <map>
 
-#include "export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 
@@ -71,11 +71,7 @@ std::string Reference(const char* database, const std::string& stream) {
 }
 
 size_t RegularFilesUnder(const fs::path& folder) {
-  size_t n = 0;
-  for (const auto& item : fs::recursive_directory_iterator(folder)) {
-    if (item.is_regular_file()) ++n;
-  }
-  return n;
+  return test_support::FilesIn(folder, true).size();
 }
 
 // Extracts the whole archive into `folder` in two passes, each in its own

@@ -2,7 +2,7 @@
 // summary file written out here from its label texts, a database without
 // summary information, the test operation producing content as extraction
 // does without creating a file, and ANSI names under a UTF-8 code page.
-#include "export_support.h"
+#include "support/export_support.h"
 #include "plugin/host_conventions.h"
 
 using namespace plugin_test;

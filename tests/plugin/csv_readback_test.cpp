@@ -4,7 +4,7 @@
 // the fixture script (tests/fixtures/tables-text) stores.
 #include <map>
 
-#include "export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 
@@ -155,17 +155,16 @@ TEST(CsvReadback, QuotesCommasAndLineBreaksReadBackCellForCell) {
 
 TEST(CsvReadback, EveryCorpusCsvReadsWithTheHeadersWidth) {
   size_t files = 0;
-  for (const auto& item : fs::directory_iterator(MSIARC_CORPUS_DIR)) {
-    if (!item.is_regular_file() || item.path().extension() == ".tsv") continue;
-    const Archive archive = ListAndExtractText(item.path().string());
+  for (const fs::path& path : test_support::CorpusDatabases()) {
+    const Archive archive = ListAndExtractText(path.string());
     for (const auto& [name, bytes] : archive.files) {
       if (bytes.empty()) continue;  // a table that has no text form
       std::vector<Record> records;
       ASSERT_TRUE(ReadRfc4180(bytes.substr(3), &records))
-          << item.path().filename() << " " << name;
+          << path.filename() << " " << name;
       for (const Record& record : records) {
         ASSERT_EQ(records[0].size(), record.size())
-            << item.path().filename() << " " << name;
+            << path.filename() << " " << name;
       }
       ++files;
     }

@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "plugin/host_conventions.h"
+#include "support/helpers.h"
 
 namespace {
 
-WString W(const char* ascii) {
-  WString out;
-  while (*ascii) out.push_back(static_cast<WCHAR>(*ascii++));
-  return out;
-}
+using test_support::W;
 
 WString Compose(const WCHAR* path, const WCHAR* name, bool* fits = nullptr) {
   WCHAR buffer[kDestinationUnits];

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <fstream>
 
-#include "export_support.h"
+#include "support/export_support.h"
 #include "plugin/host_conventions.h"
 
 using namespace plugin_test;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "export_support.h"
+#include "support/export_support.h"
 #include "archive/archive.h"
 
 #ifdef __linux__
@@ -38,10 +38,12 @@ int WINAPI CloseWide(WCHAR*, int) {
 // Open descriptors of this process: a handle left open shows here.
 size_t OpenDescriptors() {
   size_t n = 0;
-  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
-    (void)entry;
+  std::error_code error;
+  for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+       it.increment(error)) {
     ++n;
   }
+  EXPECT_FALSE(error) << "cannot read /proc/self/fd: " << error.message();
   return n;
 }
 #endif

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "export_support.h"
+#include "support/export_support.h"
 #include "plugin/host_conventions.h"
 
 using namespace plugin_test;
@@ -124,19 +124,13 @@ TEST(Listing, AnsiNamesEndWithinTheirField) {
 // Every corpus database: each entry's listed size is the number of bytes
 // its extraction writes.
 TEST(Corpus, ListedSizeIsWrittenSize) {
-  std::vector<fs::path> files;
-  for (const char* sub : {"", "broken"}) {
-    const fs::path dir = fs::path(MSIARC_CORPUS_DIR) / sub;
-    if (!fs::is_directory(dir)) continue;
-    for (const auto& item : fs::directory_iterator(dir)) {
-      if (!item.is_regular_file()) continue;
-      if (item.path().extension() == ".tsv") continue;
+  std::vector<fs::path> files = test_support::CorpusDatabases();
+  for (const fs::path& file : test_support::BrokenInputs()) {
 #ifdef _WIN32
-      // Wine's own open crashes on this one file.
-      if (item.path().filename() == "mimetype__msi-4096-truncated.msi") continue;
+    // Wine's own open crashes on this one file.
+    if (file.filename() == "mimetype__msi-4096-truncated.msi") continue;
 #endif
-      files.push_back(item.path());
-    }
+    files.push_back(file);
   }
   ASSERT_FALSE(files.empty());
   TempFolder folder;

@@ -14,7 +14,7 @@
 #include <map>
 #include <set>
 
-#include "export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 
@@ -49,7 +49,11 @@ class InFolder {
   }
   ~InFolder() {
     std::error_code ignored;
-    for (const auto& item : fs::directory_iterator(".", ignored)) fs::remove_all(item.path(), ignored);
+    std::vector<fs::path> items;
+    for (fs::directory_iterator it(".", ignored), end; !ignored && it != end; it.increment(ignored)) {
+      items.push_back(it->path());
+    }
+    for (const fs::path& item : items) fs::remove_all(item, ignored);
     fs::current_path(previous_);
   }
 
@@ -83,8 +87,8 @@ std::vector<fs::path> FilesBelowHere() {
       };
   walk(std::wstring(L"\\\\?\\") + full.data(), fs::path());
 #else
-  for (const auto& item : fs::recursive_directory_iterator(".")) {
-    if (item.is_regular_file()) files.push_back(item.path().lexically_relative("."));
+  for (const fs::path& file : test_support::FilesIn(".", true)) {
+    files.push_back(file.lexically_relative("."));
   }
 #endif
   return files;
@@ -121,9 +125,9 @@ TEST(NamingProperty, EveryEntryIsAFileOfItsOwnWithItsStreamsBytes) {
   SCOPED_TRACE("seed " + seed);
   // The stream of every content, and the rows of every table.
   std::map<std::string, std::string> streamOf;
-  for (const auto& item : fs::directory_iterator(base.string() + ".streams")) {
-    const std::string stream = Unhex(item.path().filename().string());
-    ASSERT_TRUE(streamOf.emplace(ReadAll(item.path()), stream).second) << stream;
+  for (const fs::path& file : test_support::FilesIn(base.string() + ".streams")) {
+    const std::string stream = Unhex(file.filename().string());
+    ASSERT_TRUE(streamOf.emplace(ReadAll(file), stream).second) << stream;
   }
   std::map<std::string, size_t> rows;
   std::ifstream manifest(base.string() + ".rows");

@@ -10,17 +10,14 @@
 
 #include "plugin/module.h"
 #include "render/render.h"
+#include "support/helpers.h"
 
 namespace render_test {
 
-inline WString W(const char* ascii) {
-  WString out;
-  while (*ascii) out.push_back(static_cast<WCHAR>(*ascii++));
-  return out;
-}
+using test_support::W;
 
 inline std::string FixturePath(const char* name) {
-  return std::string(MSIARC_FIXTURE_DIR) + "/" + name;
+  return test_support::FixturePath(name).string();
 }
 
 class Database {

@@ -1,6 +1,6 @@
 // Entry naming without a database: entries named into a bare archive record.
-#include "catalog/catalog_support.h"
 #include "archive/refcount.h"
+#include "support/catalog_support.h"
 
 #include <cstdio>
 #include <map>

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <map>
 
-#include "catalog/catalog_support.h"
+#include "support/catalog_support.h"
 
 namespace catalog_test {
 namespace {
@@ -155,12 +155,11 @@ void ExpectPredictedShape(const Opened& opened, const std::string& label) {
 }
 
 TEST(CorpusCatalogue, EveryDatabaseHasThePredictedShape) {
-  for (const auto& item : fs::directory_iterator(MSIARC_CORPUS_DIR)) {
-    if (!item.is_regular_file() || item.path().extension() == ".tsv") continue;
-    Opened opened(item.path());
-    ASSERT_NE(opened.archive(), nullptr) << item.path();
+  for (const fs::path& path : test_support::CorpusDatabases()) {
+    Opened opened(path);
+    ASSERT_NE(opened.archive(), nullptr) << path;
     opened.Build();
-    ExpectPredictedShape(opened, item.path().filename().string());
+    ExpectPredictedShape(opened, path.filename().string());
   }
 }
 
