@@ -414,11 +414,23 @@ uint64_t CompoundFile::Length(const std::vector<Run>& runs) {
 }
 
 Status CompoundFile::Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
-                          size_t count) const {
-  auto it = std::upper_bound(runs.begin(), runs.end(), position,
-                             [](uint64_t p, const Run& r) { return p < r.position; });
-  if (it != runs.begin()) --it;
+                          size_t count, size_t* hint) const {
+  auto holds = [&runs, position](size_t i) {
+    return i < runs.size() && runs[i].position <= position &&
+           (i + 1 == runs.size() || position < runs[i + 1].position);
+  };
+  auto it = runs.begin();
+  if (hint != nullptr && holds(*hint)) {
+    it += static_cast<std::ptrdiff_t>(*hint);
+  } else if (hint != nullptr && holds(*hint + 1)) {
+    it += static_cast<std::ptrdiff_t>(*hint + 1);
+  } else {
+    it = std::upper_bound(runs.begin(), runs.end(), position,
+                          [](uint64_t p, const Run& r) { return p < r.position; });
+    if (it != runs.begin()) --it;
+  }
   for (; it != runs.end() && count != 0; ++it) {
+    if (hint != nullptr) *hint = static_cast<size_t>(it - runs.begin());
     const Run& run = *it;
     uint64_t runLength = run.length + run.zeros;
     if (position < run.position || position >= run.position + runLength) return Status::Corrupt;

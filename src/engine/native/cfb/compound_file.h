@@ -90,9 +90,11 @@ class CompoundFile {
   // the summary information).
   Status ReadAll(uint32_t id, std::vector<uint8_t>* out) const;
   // Copies bytes [position, position + count) of a laid-out stream, which
-  // lie within Length(runs).
+  // lie within Length(runs). A reader going through a stream in order keeps
+  // *hint (the run its position is in, 0 at first) between calls, so that
+  // each call starts where the last one ended instead of searching.
   Status Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
-              size_t count) const;
+              size_t count, size_t* hint = nullptr) const;
 
  private:
   CompoundFile() = default;
