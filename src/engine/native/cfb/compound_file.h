@@ -10,10 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace msiarc::cfb {
@@ -39,14 +39,13 @@ std::unique_ptr<Source> CopyBytes(const uint8_t* data, size_t size);
 enum class EntryType : uint8_t { Unused = 0, Storage = 1, Stream = 2, Root = 5 };
 
 struct DirEntry {
-  std::u16string name;  // raw name as stored
+  std::u16string_view name;  // raw name as stored, in the file's buffer of names
   EntryType type = EntryType::Unused;
   uint32_t left = 0xFFFFFFFF;
   uint32_t right = 0xFFFFFFFF;
   uint32_t child = 0xFFFFFFFF;
   uint32_t start = 0;
   uint64_t size = 0;
-  uint8_t clsid[16] = {};
 };
 
 // Where the bytes of one stream lie: a list of runs of the file (ordinary
@@ -63,6 +62,8 @@ class CompoundFile {
   static Status Open(std::unique_ptr<Source> source, std::unique_ptr<CompoundFile>* out);
 
   const DirEntry& Root() const { return entries_[0]; }
+  // The root's class id: what kind of file this is.
+  const uint8_t* RootClsid() const { return rootClsid_; }
   // Children of the root storage, in enumeration order (shorter names first,
   // then case-insensitively), each name once.
   const std::vector<uint32_t>& RootChildren() const { return children_; }
@@ -120,7 +121,9 @@ class CompoundFile {
   uint64_t miniStreamSize_ = 0;
   std::vector<DirEntry> entries_;
   std::vector<uint32_t> children_;
-  std::unordered_map<std::u16string, uint32_t> childIndex_;
+  std::u16string names_;              // every entry's name, one after another
+  uint8_t rootClsid_[16] = {};
+  std::vector<uint32_t> childIndex_;  // root children by hash of their names
 };
 
 // Enumeration order of directory names: shorter first, then by lower-cased

@@ -124,7 +124,7 @@ std::u16string DecodeStreamName(std::u16string_view raw) {
 
 size_t RowName(const cfb::CompoundFile& file, const Table& table, uint32_t row,
                char16_t (&out)[kMaxRowName]) {
-  const std::u16string& raw = file.Entry(table.entries[row]).name;
+  const std::u16string_view raw = file.Entry(table.entries[row]).name;
   size_t n = 0;
   auto put = [&out, &n](char16_t c) {
     if (n < kMaxRowName) out[n++] = c;
@@ -283,7 +283,7 @@ OpenStatus Database::Open(std::unique_ptr<cfb::Source> source, std::shared_ptr<D
     if (status == cfb::Status::NoMemory) return OpenStatus::NoMemory;
     if (status != cfb::Status::Ok) return OpenStatus::Corrupt;
     // Databases, transforms and patches.
-    const uint8_t* clsid = db->file_->Root().clsid;
+    const uint8_t* clsid = db->file_->RootClsid();
     if (std::memcmp(clsid + 1, kClsidDatabase + 1, 15) != 0 ||
         (clsid[0] != 0x84 && clsid[0] != 0x82 && clsid[0] != 0x86)) {
       return OpenStatus::NotDatabase;
