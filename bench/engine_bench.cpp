@@ -1,12 +1,14 @@
-// msiarc_engine_bench DATABASE [ROUNDS]
+// msiarc_engine_bench DATABASE [ROUNDS [CHUNK]]
 //
 // Opens the database, queries every table of _Tables and _Streams, fetches
 // every row, reads every cell as text (length query, then read) and every
-// stream to its end. Prints one line per round and a summary line:
+// stream to its end in chunks of CHUNK bytes (default 65536). Prints one
+// line per round and a summary line:
 //   open=S scan=S total=S rows=N rows/s=R stream_bytes=B MB/s=M
 // The best round counts (the machine is shared).
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -104,11 +106,13 @@ void Print(const char* label, const Totals& t) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: msiarc_engine_bench DATABASE [ROUNDS]\n");
+    fprintf(stderr, "usage: msiarc_engine_bench DATABASE [ROUNDS [CHUNK]]\n");
     return 2;
   }
   int rounds = argc > 2 ? atoi(argv[2]) : 3;
   if (rounds < 1) rounds = 1;
+  const long chunkSize = argc > 3 ? atol(argv[3]) : 0;
+  if (chunkSize > 0 && chunkSize <= (1L << 30)) chunk.resize(static_cast<size_t>(chunkSize));
   Text path = Widen(argv[1]);
   Totals best;
   bool any = false;

@@ -46,7 +46,7 @@ TEST(CompoundFile, ReadsBigAndMiniStreamsExactly) {
   }
   // Enumeration order: shorter names first, then case-insensitively.
   std::vector<std::u16string> names;
-  for (uint32_t id : cf->RootChildren()) names.push_back(cf->Entry(id).name);
+  for (uint32_t id : cf->RootChildren()) names.emplace_back(cf->Entry(id).name);
   EXPECT_EQ(names, (std::vector<std::u16string>{u"big", u"sub", u"empty", u"small"}));
 }
 

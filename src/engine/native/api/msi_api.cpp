@@ -1,8 +1,12 @@
 // The installer operations over the native reader.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "engine/msi_api.h"
 
@@ -21,6 +25,7 @@ using msidb::Table;
 using platform::NativePath;
 
 constexpr UINT kOutOfMemory = 14;
+constexpr uint32_t kNoStream = 0xFFFFFFFF;
 
 struct DatabaseObject final : Object {
   static constexpr Kind kKind = Kind::Database;
@@ -28,51 +33,164 @@ struct DatabaseObject final : Object {
   std::shared_ptr<Database> db;
 };
 
+// A view's table, shared by the view and every record fetched from it: a
+// record is its row, read from the table's cells when asked, and stays
+// valid when the view and the database are closed.
+class TableSource {
+ public:
+  TableSource(std::shared_ptr<Database> d, std::shared_ptr<const Table> t)
+      : db(std::move(d)), table(std::move(t)) {}
+  void Hold() { refs_.fetch_add(1, std::memory_order_relaxed); }
+  void Drop() {
+    if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+  const std::shared_ptr<Database> db;
+  const std::shared_ptr<const Table> table;
+
+ private:
+  std::atomic<uint32_t> refs_{1};
+};
+
 struct ViewObject final : Object {
   static constexpr Kind kKind = Kind::View;
-  ViewObject(std::shared_ptr<Database> d, std::shared_ptr<const Table> t)
-      : Object(kKind), db(std::move(d)), table(std::move(t)) {}
-  std::shared_ptr<Database> db;
-  std::shared_ptr<const Table> table;
-  std::mutex lock;
-  uint32_t cursor = 0;
-  bool executed = false;
+  explicit ViewObject(TableSource* s) : Object(kKind), source(s) {}
+  ~ViewObject() override { source->Drop(); }
+  TableSource* const source;
+  // The next row to fetch, and whether the view is executed.
+  static constexpr uint64_t kExecuted = uint64_t{1} << 32;
+  std::atomic<uint64_t> cursor{0};
 };
 
 enum class FieldType : uint8_t { Null, Integer, String, Stream };
 
-struct Field {
+// What one field holds, for the length of one call.
+struct FieldValue {
   FieldType type = FieldType::Null;
   bool narrow = false;  // text is 7-bit bytes rather than UTF-16
   int32_t integer = 0;
-  uint32_t length = 0;  // string: units; stream: index into streams
+  uint32_t length = 0;  // string: units
   const void* text = nullptr;
+  uint32_t stream = kNoStream;  // the stream's directory entry
+  char16_t name[msidb::kMaxRowName];  // a virtual table's row name, decoded here
 
   char16_t At(size_t i) const {
     return narrow ? static_cast<const uint8_t*>(text)[i] : static_cast<const char16_t*>(text)[i];
   }
+  void SetText(const void* data, uint32_t units, bool bytes) {
+    if (units == 0) return;
+    type = FieldType::String;
+    text = data;
+    length = units;
+    narrow = bytes;
+  }
 };
 
-struct StreamField {
-  uint32_t entry = 0;
-  uint64_t size = 0;
+// Where a record's reading of one stream field has got to. Each record reads
+// its streams from byte 0 on, whatever other records of the same stream have
+// read. (msi.dll under Wine keeps one position per stream, shared by every
+// record holding it and set back to 0 when such a record is fetched; a
+// caller that reads a stream through one record at a time, each fetched
+// afresh, gets the same bytes from both.)
+struct StreamReader {
+  explicit StreamReader(UINT f, StreamReader* n) : field(f), next(n) {}
+  const UINT field;
+  StreamReader* const next;
+  std::mutex lock;
   uint64_t position = 0;
   uint64_t held = 0;  // bytes the file holds, once laid out
   bool laidOut = false;
   bool endsEarly = false;  // reading past the bytes held fails
-  std::vector<cfb::Run> runs;
+  size_t run = 0;          // the run the position is in
+  std::vector<cfb::Run> runs;  // given back once the position is past them
 };
 
-struct RecordObject final : Object {
+struct RecordObject : Object {
   static constexpr Kind kKind = Kind::Record;
   RecordObject() : Object(kKind) {}
-  std::shared_ptr<Database> db;
-  std::shared_ptr<const Table> table;  // keeps row names alive
-  std::vector<Field> fields;           // fields[0] is field 0
-  std::vector<StreamField> streams;
-  std::vector<std::u16string> owned;
-  std::mutex lock;
-  UINT Count() const { return static_cast<UINT>(fields.size() - 1); }
+  ~RecordObject() override {
+    for (StreamReader* r = readers.load(std::memory_order_acquire); r != nullptr;) {
+      StreamReader* next = r->next;
+      delete r;
+      r = next;
+    }
+  }
+  virtual UINT Count() const = 0;
+  // field <= Count().
+  virtual void Read(UINT field, FieldValue* out) const = 0;
+  virtual const cfb::CompoundFile* File() const { return nullptr; }
+
+  // The reader of a stream field, made on its first read.
+  StreamReader* Reader(UINT field) {
+    StreamReader* head = readers.load(std::memory_order_acquire);
+    for (;;) {
+      for (StreamReader* r = head; r != nullptr; r = r->next) {
+        if (r->field == field) return r;
+      }
+      auto* made = new StreamReader(field, head);
+      if (readers.compare_exchange_strong(head, made, std::memory_order_acq_rel)) return made;
+      delete made;  // another call added one meanwhile: look again
+    }
+  }
+  std::atomic<StreamReader*> readers{nullptr};
+};
+
+// A fetched row.
+struct RowRecord final : RecordObject {
+  RowRecord(TableSource* s, uint32_t r, uint32_t entry) : row(r), stream(entry), source(s) {
+    source->Hold();
+  }
+  ~RowRecord() override { source->Drop(); }
+  UINT Count() const override { return static_cast<UINT>(source->table->columns.size()); }
+  const cfb::CompoundFile* File() const override { return &source->db->File(); }
+  void Read(UINT field, FieldValue* out) const override;
+
+  const uint32_t row;
+  const uint32_t stream;  // the row's stream, kNoStream when it has none
+  TableSource* const source;
+};
+
+void RowRecord::Read(UINT field, FieldValue* out) const {
+  if (field == 0) {
+    out->type = FieldType::Integer;
+    out->integer = 1;
+    return;
+  }
+  const Table& table = *source->table;
+  const msidb::Column& column = table.columns[field - 1];
+  if (msidb::IsBinaryType(column.type)) {
+    if (stream != kNoStream) {
+      out->type = FieldType::Stream;
+      out->stream = stream;
+    }
+    return;
+  }
+  if (table.kind != msidb::TableKind::Ordinary) {  // the Name column
+    size_t n = msidb::RowName(source->db->File(), table, row, out->name);
+    out->SetText(out->name, static_cast<uint32_t>(n), false);
+    return;
+  }
+  const uint32_t raw = table.Cell(row, field - 1);
+  if (raw == 0) return;
+  if (column.type & msidb::kTypeString) {
+    msidb::StringRef text;
+    if (source->db->Strings().Lookup(raw, &text)) out->SetText(text.data, text.length, text.narrow);
+  } else {
+    out->type = FieldType::Integer;
+    out->integer = column.bytes == 2 ? static_cast<int32_t>(raw) - 0x8000
+                                     : static_cast<int32_t>(raw ^ 0x80000000u);
+  }
+}
+
+// A record of texts: column names or types, key columns. An empty text is
+// a null field.
+struct TextRecord final : RecordObject {
+  explicit TextRecord(size_t count) : texts(count + 1) {}
+  UINT Count() const override { return static_cast<UINT>(texts.size() - 1); }
+  void Read(UINT field, FieldValue* out) const override {
+    const std::u16string& text = texts[field];
+    out->SetText(text.data(), static_cast<uint32_t>(text.size()), false);
+  }
+  std::vector<std::u16string> texts;  // texts[0] is field 0
 };
 
 struct SummaryObject final : Object {
@@ -92,72 +210,35 @@ UINT Guarded(F&& body) noexcept {
   }
 }
 
+// Hands out a handle for a new object; the result code.
+UINT Publish(std::unique_ptr<Object> object, MSIHANDLE* handle) {
+  MSIHANDLE h = Handles().Add(std::move(object));
+  if (h == 0) return kOutOfMemory;
+  *handle = h;
+  return ERROR_SUCCESS;
+}
+
 UINT OpenSource(std::unique_ptr<cfb::Source> source, MSIHANDLE* database) {
   std::shared_ptr<Database> db;
   msidb::OpenStatus status = Database::Open(std::move(source), &db);
   if (status == msidb::OpenStatus::NoMemory) return kOutOfMemory;
   if (status != msidb::OpenStatus::Ok) return ERROR_OPEN_FAILED;
-  MSIHANDLE handle = Handles().Add(std::make_shared<DatabaseObject>(std::move(db)));
-  if (handle == 0) return kOutOfMemory;
-  *database = handle;
-  return ERROR_SUCCESS;
+  return Publish(std::make_unique<DatabaseObject>(std::move(db)), database);
 }
 
-void FillRow(RecordObject& rec, Database& db, const Table& table, uint32_t row) {
-  size_t n = table.columns.size();
-  rec.fields.resize(n + 1);
-  rec.fields[0].type = FieldType::Integer;
-  rec.fields[0].integer = 1;
-  auto setStream = [&rec, &db](Field& f, uint32_t entry) {
-    // A stream whose recorded size the file cannot hold reads as null, like a
-    // stream that cannot be opened: nobody is told to set aside gigabytes for
-    // a few kilobytes of damaged file.
-    if (!db.File().SizeFits(entry)) return;
-    f.type = FieldType::Stream;
-    f.length = static_cast<uint32_t>(rec.streams.size());
-    StreamField s;
-    s.entry = entry;
-    s.size = db.File().Entry(entry).size;
-    rec.streams.push_back(std::move(s));
-  };
-  if (table.kind != msidb::TableKind::Ordinary) {
-    const std::u16string& name = table.names[row];
-    if (!name.empty()) {
-      rec.fields[1].type = FieldType::String;
-      rec.fields[1].text = name.data();
-      rec.fields[1].length = static_cast<uint32_t>(name.size());
-    }
-    if (table.kind == msidb::TableKind::Streams) setStream(rec.fields[2], table.entries[row]);
-    return;
+// The stream a fetched row holds, noted as used when the table is an
+// ordinary one. A stream whose recorded size the file cannot hold reads as
+// null, like a stream that cannot be opened: nobody is told to set aside
+// gigabytes for a few kilobytes of damaged file.
+uint32_t RowStream(Database& db, const Table& table, uint32_t row) {
+  int64_t entry = -1;
+  if (table.kind == msidb::TableKind::Streams) {
+    entry = table.entries[row];
+  } else if (table.kind == msidb::TableKind::Ordinary && table.hasBinary) {
+    entry = db.CellStream(table, row);
   }
-  const msidb::StringPool& strings = db.Strings();
-  int64_t stream = -2;  // looked up once per row, for the first binary column
-  for (size_t c = 0; c < n; ++c) {
-    const msidb::Column& column = table.columns[c];
-    Field& f = rec.fields[c + 1];
-    if (msidb::IsBinaryType(column.type)) {
-      if (stream == -2) stream = db.CellStream(table, row);
-      if (stream >= 0) setStream(f, static_cast<uint32_t>(stream));
-      continue;
-    }
-    uint32_t raw = table.Cell(row, c);
-    if (raw == 0) continue;
-    if (column.type & msidb::kTypeString) {
-      msidb::StringRef text;
-      if (strings.Lookup(raw, &text) && text.length != 0) {
-        f.type = FieldType::String;
-        f.text = text.data;
-        f.narrow = text.narrow;
-        f.length = text.length;
-      }
-    } else if (column.bytes == 2) {
-      f.type = FieldType::Integer;
-      f.integer = static_cast<int32_t>(raw) - 0x8000;
-    } else {
-      f.type = FieldType::Integer;
-      f.integer = static_cast<int32_t>(raw ^ 0x80000000u);
-    }
-  }
+  if (entry < 0 || !db.File().SizeFits(static_cast<uint32_t>(entry))) return kNoStream;
+  return static_cast<uint32_t>(entry);
 }
 
 size_t FormatInteger(int32_t value, char16_t* out) {
@@ -203,6 +284,50 @@ UINT CopyOut(const Unit* text, size_t length, LPWSTR buffer, DWORD* count) {
   return result;
 }
 
+UINT ReadStream(RecordObject& record, UINT field, uint32_t entry, char* buffer, DWORD* bytes) {
+  const cfb::CompoundFile& file = *record.File();
+  const uint64_t size = file.Entry(entry).size;
+  if (buffer == nullptr) {
+    // What is left to read: all of it until this field's first read.
+    uint64_t position = 0;
+    for (StreamReader* r = record.readers.load(std::memory_order_acquire); r != nullptr; r = r->next) {
+      if (r->field != field) continue;
+      std::lock_guard<std::mutex> guard(r->lock);
+      position = r->position;
+    }
+    *bytes = static_cast<DWORD>(std::min<uint64_t>(size - std::min(position, size), 0xFFFFFFFFu));
+    return ERROR_SUCCESS;
+  }
+  StreamReader& s = *record.Reader(field);
+  std::lock_guard<std::mutex> guard(s.lock);
+  if (!s.laidOut) {
+    if (file.Layout(entry, &s.runs, &s.endsEarly) != cfb::Status::Ok) {
+      s.runs.clear();
+      *bytes = 0;
+      return ERROR_FUNCTION_FAILED;
+    }
+    s.held = cfb::CompoundFile::Length(s.runs);
+    s.laidOut = true;
+  }
+  // A file that ends inside the stream holds fewer bytes than its size
+  // says: those it holds are read, then nothing. A file that has lost
+  // bytes since it was opened fails the read, and so does a read past the
+  // end of the mini stream.
+  if (s.endsEarly && s.position >= s.held && s.position < size) {
+    *bytes = 0;
+    return ERROR_FUNCTION_FAILED;
+  }
+  size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, s.held - std::min(s.position, s.held)));
+  if (file.Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take, &s.run) != cfb::Status::Ok) {
+    *bytes = 0;
+    return ERROR_FUNCTION_FAILED;
+  }
+  s.position += take;
+  if (s.position >= s.held) std::vector<cfb::Run>().swap(s.runs);  // nothing more to read
+  *bytes = static_cast<DWORD>(take);
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 UINT OpenDatabaseFromMemory(const uint8_t* data, size_t size, MSIHANDLE* database) {
@@ -234,7 +359,7 @@ UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view) {
   return Guarded([&]() -> UINT {
     if (view == nullptr) return ERROR_INVALID_PARAMETER;
     *view = 0;
-    auto db = Lookup<DatabaseObject>(database);
+    Pinned<DatabaseObject> db(database);
     if (!db) return ERROR_INVALID_HANDLE;
     if (query == nullptr) return ERROR_BAD_QUERY_SYNTAX;
     std::u16string name;
@@ -243,16 +368,21 @@ UINT MsiDatabaseOpenViewW(MSIHANDLE database, LPCWSTR query, MSIHANDLE* view) {
     msiarc::msidb::TableStatus status = db->db->GetTable(name, &table);
     if (status == msiarc::msidb::TableStatus::NoMemory) return kOutOfMemory;
     if (status != msiarc::msidb::TableStatus::Ok) return ERROR_BAD_QUERY_SYNTAX;
-    MSIHANDLE handle = Handles().Add(std::make_shared<ViewObject>(db->db, std::move(table)));
-    if (handle == 0) return kOutOfMemory;
-    *view = handle;
-    return ERROR_SUCCESS;
+    auto* source = new TableSource(db->db, std::move(table));
+    std::unique_ptr<ViewObject> object;
+    try {
+      object = std::make_unique<ViewObject>(source);
+    } catch (...) {
+      source->Drop();
+      throw;
+    }
+    return Publish(std::move(object), view);
   });
 }
 
 UINT MsiDatabaseGetPrimaryKeysW(MSIHANDLE database, LPCWSTR table, MSIHANDLE* record) {
   return Guarded([&]() -> UINT {
-    auto db = Lookup<DatabaseObject>(database);
+    Pinned<DatabaseObject> db(database);
     if (!db) return ERROR_INVALID_HANDLE;
     if (table == nullptr || record == nullptr) return ERROR_INVALID_PARAMETER;
     std::u16string name(table);
@@ -269,35 +399,18 @@ UINT MsiDatabaseGetPrimaryKeysW(MSIHANDLE database, LPCWSTR table, MSIHANDLE* re
     }
     // Field 0 holds the table's name once there is a key; fields 1..n the
     // key columns' names. On failure the caller's handle is left as it was.
-    auto rec = std::make_shared<RecordObject>();
-    rec->db = db->db;
-    rec->fields.resize(keys.size() + 1);
-    rec->owned.reserve(keys.size() + 1);
-    auto set = [&rec](size_t field, const std::u16string& value) {
-      rec->owned.push_back(value);
-      const std::u16string& text = rec->owned.back();
-      if (text.empty()) return;
-      Field& f = rec->fields[field];
-      f.type = FieldType::String;
-      f.text = text.data();
-      f.length = static_cast<uint32_t>(text.size());
-    };
-    if (!keys.empty()) set(0, name);
-    for (size_t i = 0; i < keys.size(); ++i) set(i + 1, keys[i]);
-    MSIHANDLE handle = Handles().Add(std::move(rec));
-    if (handle == 0) return kOutOfMemory;
-    *record = handle;
-    return ERROR_SUCCESS;
+    auto rec = std::make_unique<TextRecord>(keys.size());
+    if (!keys.empty()) rec->texts[0] = name;
+    std::move(keys.begin(), keys.end(), rec->texts.begin() + 1);
+    return Publish(std::move(rec), record);
   });
 }
 
 UINT MsiViewExecute(MSIHANDLE view, MSIHANDLE) {
   return Guarded([&]() -> UINT {
-    auto v = Lookup<ViewObject>(view);
+    Pinned<ViewObject> v(view);
     if (!v) return ERROR_INVALID_HANDLE;
-    std::lock_guard<std::mutex> guard(v->lock);
-    v->cursor = 0;
-    v->executed = true;
+    v->cursor.store(ViewObject::kExecuted, std::memory_order_relaxed);
     return ERROR_SUCCESS;
   });
 }
@@ -306,36 +419,33 @@ UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record) {
   return Guarded([&]() -> UINT {
     if (record == nullptr) return ERROR_INVALID_PARAMETER;
     *record = 0;
-    auto v = Lookup<ViewObject>(view);
+    Pinned<ViewObject> v(view);
     if (!v) return ERROR_INVALID_HANDLE;
+    const Table& table = *v->source->table;
+    uint64_t cursor = v->cursor.load(std::memory_order_relaxed);
     uint32_t row;
-    {
-      std::lock_guard<std::mutex> guard(v->lock);
-      if (!v->executed) return ERROR_FUNCTION_FAILED;
-      if (v->cursor >= v->table->rowCount) {
-        v->cursor = 0;  // a further fetch starts over
-        return ERROR_NO_MORE_ITEMS;
+    for (;;) {
+      if ((cursor & ViewObject::kExecuted) == 0) return ERROR_FUNCTION_FAILED;
+      row = static_cast<uint32_t>(cursor);
+      if (row >= table.rowCount) {
+        // A further fetch starts over.
+        if (v->cursor.compare_exchange_weak(cursor, ViewObject::kExecuted, std::memory_order_relaxed)) {
+          return ERROR_NO_MORE_ITEMS;
+        }
+        continue;
       }
-      row = v->cursor++;
+      if (v->cursor.compare_exchange_weak(cursor, cursor + 1, std::memory_order_relaxed)) break;
     }
-    auto rec = std::make_shared<RecordObject>();
-    rec->db = v->db;
-    rec->table = v->table;
-    FillRow(*rec, *v->db, *v->table, row);
-    MSIHANDLE handle = Handles().Add(std::move(rec));
-    if (handle == 0) return kOutOfMemory;
-    *record = handle;
-    return ERROR_SUCCESS;
+    const uint32_t stream = RowStream(*v->source->db, table, row);
+    return Publish(std::make_unique<RowRecord>(v->source, row, stream), record);
   });
 }
 
 UINT MsiViewClose(MSIHANDLE view) {
   return Guarded([&]() -> UINT {
-    auto v = Lookup<ViewObject>(view);
+    Pinned<ViewObject> v(view);
     if (!v) return ERROR_INVALID_HANDLE;
-    std::lock_guard<std::mutex> guard(v->lock);
-    v->executed = false;
-    v->cursor = 0;
+    v->cursor.store(0, std::memory_order_relaxed);
     return ERROR_SUCCESS;
   });
 }
@@ -345,33 +455,21 @@ UINT MsiViewGetColumnInfo(MSIHANDLE view, MSICOLINFO info, MSIHANDLE* record) {
     if (record == nullptr) return ERROR_INVALID_PARAMETER;
     *record = 0;
     if (info != MSICOLINFO_NAMES && info != MSICOLINFO_TYPES) return ERROR_INVALID_PARAMETER;
-    auto v = Lookup<ViewObject>(view);
+    Pinned<ViewObject> v(view);
     if (!v) return ERROR_INVALID_HANDLE;
-    const auto& columns = v->table->columns;
-    auto rec = std::make_shared<RecordObject>();
-    rec->db = v->db;
-    rec->fields.resize(columns.size() + 1);
-    rec->owned.reserve(columns.size());
+    const auto& columns = v->source->table->columns;
+    auto rec = std::make_unique<TextRecord>(columns.size());
     for (size_t i = 0; i < columns.size(); ++i) {
-      rec->owned.push_back(info == MSICOLINFO_NAMES ? columns[i].name
-                                                    : msiarc::msidb::ColumnTypeText(columns[i].type));
-      const std::u16string& text = rec->owned.back();
-      if (text.empty()) continue;
-      Field& f = rec->fields[i + 1];
-      f.type = FieldType::String;
-      f.text = text.data();
-      f.length = static_cast<uint32_t>(text.size());
+      rec->texts[i + 1] = info == MSICOLINFO_NAMES ? columns[i].name
+                                                   : msiarc::msidb::ColumnTypeText(columns[i].type);
     }
-    MSIHANDLE handle = Handles().Add(std::move(rec));
-    if (handle == 0) return kOutOfMemory;
-    *record = handle;
-    return ERROR_SUCCESS;
+    return Publish(std::move(rec), record);
   });
 }
 
 UINT MsiRecordGetFieldCount(MSIHANDLE record) {
   return Guarded([&]() -> UINT {
-    auto r = Lookup<RecordObject>(record);
+    Pinned<RecordObject> r(record);
     if (!r) return 0xFFFFFFFFu;
     return r->Count();
   });
@@ -379,7 +477,7 @@ UINT MsiRecordGetFieldCount(MSIHANDLE record) {
 
 UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* length) {
   return Guarded([&]() -> UINT {
-    auto r = Lookup<RecordObject>(record);
+    Pinned<RecordObject> r(record);
     if (!r) return ERROR_INVALID_HANDLE;
     if (length == nullptr) return ERROR_INVALID_PARAMETER;
     if (field > r->Count()) {
@@ -387,7 +485,8 @@ UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* len
       *length = 0;
       return ERROR_SUCCESS;
     }
-    const Field& f = r->fields[field];
+    FieldValue f;
+    r->Read(field, &f);
     switch (f.type) {
       case FieldType::Integer: {
         char16_t digits[12];
@@ -411,9 +510,10 @@ UINT MsiRecordGetStringW(MSIHANDLE record, UINT field, LPWSTR buffer, DWORD* len
 
 int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
   try {
-    auto r = Lookup<RecordObject>(record);
+    Pinned<RecordObject> r(record);
     if (!r || field > r->Count()) return MSI_NULL_INTEGER;
-    const Field& f = r->fields[field];
+    FieldValue f;
+    r->Read(field, &f);
     if (f.type == FieldType::Integer) return f.integer;
     if (f.type != FieldType::String) return MSI_NULL_INTEGER;
     // A string converts when it is an optional '-' and decimal digits only,
@@ -440,16 +540,17 @@ int MsiRecordGetInteger(MSIHANDLE record, UINT field) {
 
 UINT MsiRecordDataSize(MSIHANDLE record, UINT field) {
   return Guarded([&]() -> UINT {
-    auto r = Lookup<RecordObject>(record);
+    Pinned<RecordObject> r(record);
     if (!r || field > r->Count()) return 0;
-    const Field& f = r->fields[field];
+    FieldValue f;
+    r->Read(field, &f);
     switch (f.type) {
       case FieldType::Integer:
         return sizeof(int32_t);
       case FieldType::String:
         return f.length;
       case FieldType::Stream:
-        return static_cast<UINT>(r->streams[f.length].size);
+        return static_cast<UINT>(r->File()->Entry(f.stream).size);
       case FieldType::Null:
         break;
     }
@@ -459,47 +560,17 @@ UINT MsiRecordDataSize(MSIHANDLE record, UINT field) {
 
 UINT MsiRecordReadStream(MSIHANDLE record, UINT field, char* buffer, DWORD* bytes) {
   return Guarded([&]() -> UINT {
-    auto r = Lookup<RecordObject>(record);
+    Pinned<RecordObject> r(record);
     if (!r) return ERROR_INVALID_HANDLE;
     if (bytes == nullptr || field > r->Count()) return ERROR_INVALID_PARAMETER;
-    const Field& f = r->fields[field];
+    FieldValue f;
+    r->Read(field, &f);
     if (f.type == FieldType::Null) {
       *bytes = 0;
       return ERROR_INVALID_DATA;
     }
     if (f.type != FieldType::Stream) return ERROR_INVALID_DATATYPE;
-    std::lock_guard<std::mutex> guard(r->lock);
-    StreamField& s = r->streams[f.length];
-    uint64_t remaining = s.size - std::min(s.position, s.size);
-    if (buffer == nullptr) {
-      *bytes = static_cast<DWORD>(std::min<uint64_t>(remaining, 0xFFFFFFFFu));
-      return ERROR_SUCCESS;
-    }
-    const msiarc::cfb::CompoundFile& file = r->db->File();
-    if (!s.laidOut) {
-      if (file.Layout(s.entry, &s.runs, &s.endsEarly) != msiarc::cfb::Status::Ok) {
-        *bytes = 0;
-        return ERROR_FUNCTION_FAILED;
-      }
-      s.held = msiarc::cfb::CompoundFile::Length(s.runs);
-      s.laidOut = true;
-    }
-    // A file that ends inside the stream holds fewer bytes than its size
-    // says: those it holds are read, then nothing. A file that has lost
-    // bytes since it was opened fails the read, and so does a read past the
-    // end of the mini stream.
-    if (s.endsEarly && s.position >= s.held && s.position < s.size) {
-      *bytes = 0;
-      return ERROR_FUNCTION_FAILED;
-    }
-    size_t take = static_cast<size_t>(std::min<uint64_t>(*bytes, s.held - std::min(s.position, s.held)));
-    if (file.Copy(s.runs, s.position, reinterpret_cast<uint8_t*>(buffer), take) != msiarc::cfb::Status::Ok) {
-      *bytes = 0;
-      return ERROR_FUNCTION_FAILED;
-    }
-    s.position += take;
-    *bytes = static_cast<DWORD>(take);
-    return ERROR_SUCCESS;
+    return ReadStream(*r, field, f.stream, buffer, bytes);
   });
 }
 
@@ -516,22 +587,19 @@ UINT MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT, MSIHANDLE
       if (status == msiarc::msidb::OpenStatus::NoMemory) return kOutOfMemory;
       if (status != msiarc::msidb::OpenStatus::Ok) return ERROR_OPEN_FAILED;
     } else {
-      auto d = Lookup<DatabaseObject>(database);
+      Pinned<DatabaseObject> d(database);
       if (!d) return ERROR_INVALID_HANDLE;
       db = d->db;
     }
-    auto object = std::make_shared<SummaryObject>();
+    auto object = std::make_unique<SummaryObject>();
     object->info = msiarc::msidb::ParseSummary(db->SummaryBytes());
-    MSIHANDLE handle = Handles().Add(std::move(object));
-    if (handle == 0) return kOutOfMemory;
-    *summary = handle;
-    return ERROR_SUCCESS;
+    return Publish(std::move(object), summary);
   });
 }
 
 UINT MsiSummaryInfoGetPropertyCount(MSIHANDLE summary, UINT* count) {
   return Guarded([&]() -> UINT {
-    auto s = Lookup<SummaryObject>(summary);
+    Pinned<SummaryObject> s(summary);
     if (!s) return ERROR_INVALID_HANDLE;
     if (count != nullptr) *count = s->info.Count();
     return ERROR_SUCCESS;
@@ -541,7 +609,7 @@ UINT MsiSummaryInfoGetPropertyCount(MSIHANDLE summary, UINT* count) {
 UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summary, UINT property, UINT* type, INT* integer,
                                 FILETIME* time, LPWSTR buffer, DWORD* length) {
   return Guarded([&]() -> UINT {
-    auto s = Lookup<SummaryObject>(summary);
+    Pinned<SummaryObject> s(summary);
     if (!s) return ERROR_INVALID_HANDLE;
     if (property >= msiarc::msidb::kSummarySlots) {
       if (type != nullptr) *type = VT_EMPTY;

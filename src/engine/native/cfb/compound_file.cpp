@@ -289,46 +289,65 @@ Status CompoundFile::ReadFat(const Header& header) {
   return Status::Ok;
 }
 
-// Every entry of the directory; broken[i] marks an entry whose damage
-// matters only if the tree reaches it.
+// Every entry of the directory, read a slice of sectors at a time, the
+// names into one buffer for all of them; broken[i] marks an entry whose
+// damage matters only if the tree reaches it.
 Status CompoundFile::ReadDirectory(const Header& header, std::vector<uint8_t>* broken) {
   std::vector<uint32_t> chain;
   if (Chain(header.directoryStart, kDirEntrySize, true, &chain) != Status::Ok) {
     return Fail(Status::Corrupt, "directory chain");
   }
-  std::vector<uint8_t> dir(chain.size() << sectorShift_);
-  Status status = ReadSectors(chain, 0, dir.data());
-  if (status != Status::Ok) return Fail(status, "directory unreadable");
-  const size_t entryCount = dir.size() / kDirEntrySize;
+  const size_t perSector = sectorSize_ / kDirEntrySize;
+  const size_t entryCount = chain.size() * perSector;
   entries_.resize(entryCount);
+  std::vector<uint32_t> nameAt(entryCount, 0);
+  std::vector<uint8_t> nameLength(entryCount, 0);
   broken->assign(entryCount, 0);
   const bool smallSectors = sectorSize_ < 4096;
+  constexpr size_t kSlice = 256;  // sectors per read
+  std::vector<uint8_t> dir;
+  for (size_t first = 0; first < chain.size(); first += kSlice) {
+    const std::vector<uint32_t> slice(chain.begin() + static_cast<std::ptrdiff_t>(first),
+                                      chain.begin() + static_cast<std::ptrdiff_t>(
+                                                          std::min(chain.size(), first + kSlice)));
+    dir.resize(slice.size() << sectorShift_);
+    Status status = ReadSectors(slice, 0, dir.data());
+    if (status != Status::Ok) return Fail(status, "directory unreadable");
+    for (size_t k = 0; k < dir.size() / kDirEntrySize; ++k) {
+      const size_t i = first * perSector + k;
+      const uint8_t* e = dir.data() + k * kDirEntrySize;
+      DirEntry& d = entries_[i];
+      uint8_t type = e[0x42];
+      d.type = (type == 1 || type == 2 || type == 5) ? static_cast<EntryType>(type) : EntryType::Unused;
+      if (d.type == EntryType::Unused) continue;
+      uint16_t nameBytes = Le16(e + 0x40);
+      if (nameBytes > 64 || (nameBytes & 1) != 0) {
+        d.type = EntryType::Unused;
+        (*broken)[i] = 1;
+        continue;
+      }
+      size_t units = nameBytes >= 2 ? nameBytes / 2 - 1 : 0;
+      nameAt[i] = static_cast<uint32_t>(names_.size());
+      for (size_t n = 0; n < units; ++n) {
+        char16_t c = static_cast<char16_t>(Le16(e + 2 * n));
+        if (c == 0) break;
+        names_.push_back(c);
+        ++nameLength[i];
+      }
+      d.left = Le32(e + 0x44);
+      d.right = Le32(e + 0x48);
+      d.child = Le32(e + 0x4C);
+      if (i == 0) std::memcpy(rootClsid_, e + 0x50, 16);
+      d.start = Le32(e + 0x74);
+      d.size = Le64(e + 0x78);
+      if (smallSectors) d.size &= 0xFFFFFFFFu;
+    }
+  }
+  // The buffer no longer moves: the names can point into it.
+  names_.shrink_to_fit();
   for (size_t i = 0; i < entryCount; ++i) {
-    const uint8_t* e = dir.data() + i * kDirEntrySize;
-    DirEntry& d = entries_[i];
-    uint8_t type = e[0x42];
-    d.type = (type == 1 || type == 2 || type == 5) ? static_cast<EntryType>(type) : EntryType::Unused;
-    if (d.type == EntryType::Unused) continue;
-    uint16_t nameBytes = Le16(e + 0x40);
-    if (nameBytes > 64 || (nameBytes & 1) != 0) {
-      d.type = EntryType::Unused;
-      (*broken)[i] = 1;
-      continue;
-    }
-    size_t units = nameBytes >= 2 ? nameBytes / 2 - 1 : 0;
-    d.name.reserve(units);
-    for (size_t k = 0; k < units; ++k) {
-      char16_t c = static_cast<char16_t>(Le16(e + 2 * k));
-      if (c == 0) break;
-      d.name.push_back(c);
-    }
-    d.left = Le32(e + 0x44);
-    d.right = Le32(e + 0x48);
-    d.child = Le32(e + 0x4C);
-    std::memcpy(d.clsid, e + 0x50, 16);
-    d.start = Le32(e + 0x74);
-    d.size = Le64(e + 0x78);
-    if (smallSectors) d.size &= 0xFFFFFFFFu;
+    entries_[i].name = std::u16string_view(names_.data() + nameAt[i], nameLength[i]);
+  }
   }
   if (entryCount == 0 || entries_[0].type != EntryType::Root) {
     return Fail(Status::Corrupt, "first directory entry is not the root");
@@ -382,14 +401,26 @@ Status CompoundFile::ListRootChildren(const std::vector<uint8_t>& broken) {
   children_.erase(std::unique(children_.begin(), children_.end(),
                               [&less](uint32_t a, uint32_t b) { return !less(a, b) && !less(b, a); }),
                   children_.end());
-  childIndex_.reserve(children_.size());
-  for (uint32_t id : children_) childIndex_.emplace(entries_[id].name, id);
+  // The children by name: open addressing over their ids.
+  size_t capacity = 16;
+  while (capacity < children_.size() * 2) capacity <<= 1;
+  childIndex_.assign(capacity, kNoStream);
+  for (uint32_t id : children_) {
+    size_t at = std::hash<std::u16string_view>{}(entries_[id].name) & (capacity - 1);
+    while (childIndex_[at] != kNoStream) at = (at + 1) & (capacity - 1);
+    childIndex_[at] = id;
+  }
   return Status::Ok;
 }
 
 int64_t CompoundFile::FindChild(std::u16string_view rawName) const {
-  auto it = childIndex_.find(std::u16string(rawName));
-  return it == childIndex_.end() ? -1 : static_cast<int64_t>(it->second);
+  if (childIndex_.empty()) return -1;
+  const size_t mask = childIndex_.size() - 1;
+  for (size_t at = std::hash<std::u16string_view>{}(rawName) & mask; childIndex_[at] != kNoStream;
+       at = (at + 1) & mask) {
+    if (entries_[childIndex_[at]].name == rawName) return childIndex_[at];
+  }
+  return -1;
 }
 
 bool CompoundFile::SizeFits(uint32_t id) const {
@@ -478,11 +509,23 @@ uint64_t CompoundFile::Length(const std::vector<Run>& runs) {
 }
 
 Status CompoundFile::Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
-                          size_t count) const {
-  auto it = std::upper_bound(runs.begin(), runs.end(), position,
-                             [](uint64_t p, const Run& r) { return p < r.position; });
-  if (it != runs.begin()) --it;
+                          size_t count, size_t* hint) const {
+  auto holds = [&runs, position](size_t i) {
+    return i < runs.size() && runs[i].position <= position &&
+           (i + 1 == runs.size() || position < runs[i + 1].position);
+  };
+  auto it = runs.begin();
+  if (hint != nullptr && holds(*hint)) {
+    it += static_cast<std::ptrdiff_t>(*hint);
+  } else if (hint != nullptr && holds(*hint + 1)) {
+    it += static_cast<std::ptrdiff_t>(*hint + 1);
+  } else {
+    it = std::upper_bound(runs.begin(), runs.end(), position,
+                          [](uint64_t p, const Run& r) { return p < r.position; });
+    if (it != runs.begin()) --it;
+  }
   for (; it != runs.end() && count != 0; ++it) {
+    if (hint != nullptr) *hint = static_cast<size_t>(it - runs.begin());
     const Run& run = *it;
     uint64_t runLength = run.length + run.zeros;
     if (position < run.position || position >= run.position + runLength) return Status::Corrupt;

@@ -10,10 +10,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace msiarc::cfb {
@@ -39,14 +39,13 @@ std::unique_ptr<Source> CopyBytes(const uint8_t* data, size_t size);
 enum class EntryType : uint8_t { Unused = 0, Storage = 1, Stream = 2, Root = 5 };
 
 struct DirEntry {
-  std::u16string name;  // raw name as stored
+  std::u16string_view name;  // raw name as stored, in the file's buffer of names
   EntryType type = EntryType::Unused;
   uint32_t left = 0xFFFFFFFF;
   uint32_t right = 0xFFFFFFFF;
   uint32_t child = 0xFFFFFFFF;
   uint32_t start = 0;
   uint64_t size = 0;
-  uint8_t clsid[16] = {};
 };
 
 // Where the bytes of one stream lie: a list of runs of the file (ordinary
@@ -66,6 +65,8 @@ class CompoundFile {
                      const char** why = nullptr);
 
   const DirEntry& Root() const { return entries_[0]; }
+  // The root's class id: what kind of file this is.
+  const uint8_t* RootClsid() const { return rootClsid_; }
   // Children of the root storage, in enumeration order (shorter names first,
   // then case-insensitively), each name once.
   const std::vector<uint32_t>& RootChildren() const { return children_; }
@@ -93,9 +94,11 @@ class CompoundFile {
   // the summary information).
   Status ReadAll(uint32_t id, std::vector<uint8_t>* out) const;
   // Copies bytes [position, position + count) of a laid-out stream, which
-  // lie within Length(runs).
+  // lie within Length(runs). A reader going through a stream in order keeps
+  // *hint (the run its position is in, 0 at first) between calls, so that
+  // each call starts where the last one ended instead of searching.
   Status Copy(const std::vector<Run>& runs, uint64_t position, uint8_t* dest,
-              size_t count) const;
+              size_t count, size_t* hint = nullptr) const;
 
  private:
   struct Header;
@@ -130,7 +133,9 @@ class CompoundFile {
   uint64_t miniStreamSize_ = 0;
   std::vector<DirEntry> entries_;
   std::vector<uint32_t> children_;
-  std::unordered_map<std::u16string, uint32_t> childIndex_;
+  std::u16string names_;              // every entry's name, one after another
+  uint8_t rootClsid_[16] = {};
+  std::vector<uint32_t> childIndex_;  // root children by hash of their names
   const char* failure_ = nullptr;
 };
 

@@ -1,5 +1,6 @@
 #include "engine/native/msidb/database.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -9,8 +10,6 @@
 namespace msiarc::msidb {
 namespace {
 
-constexpr uint32_t kNone = 0xFFFFFFFF;
-constexpr uint32_t kNarrow = 0x80000000;
 // Stream names pack two characters of [0-9A-Za-z._] into one unit from
 // 0x3800, one into a unit from 0x4800; 0x4840 begins a table's stream.
 constexpr char16_t kPairBase = 0x3800;
@@ -60,7 +59,60 @@ Column Fixed(const char16_t* name, uint32_t type) {
   return c;
 }
 
-bool IsTableStreamName(const std::u16string& raw) { return !raw.empty() && raw[0] == kTablePrefix; }
+bool IsTableStreamName(std::u16string_view raw) { return !raw.empty() && raw[0] == kTablePrefix; }
+
+// Calls put with each character of a stream's raw name, decoded.
+template <typename Put>
+void DecodeUnits(std::u16string_view raw, Put&& put) {
+  for (char16_t u : raw) {
+    if (u >= kPairBase && u < kSingleBase) {
+      uint32_t d = u - kPairBase;
+      put(SymbolChar(d & 0x3F));
+      put(SymbolChar((d >> 6) & 0x3F));
+    } else if (u >= kSingleBase && u < kTablePrefix) {
+      put(SymbolChar(u - kSingleBase));
+    } else {
+      put(u);
+    }
+  }
+}
+
+// Calls put with each unit of a name's encoded form (not a table's).
+template <typename Put>
+void EncodeUnits(std::u16string_view name, Put&& put) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    int a = Symbol(name[i]);
+    if (a < 0) {
+      put(name[i]);
+      continue;
+    }
+    int b = i + 1 < name.size() ? Symbol(name[i + 1]) : -1;
+    if (b >= 0) {
+      put(static_cast<char16_t>(kPairBase + a + (b << 6)));
+      ++i;
+    } else {
+      put(static_cast<char16_t>(kSingleBase + a));
+    }
+  }
+}
+
+// FNV-1a over UTF-16 units, the same for a pool string read in place and
+// for the text it is compared with.
+template <typename Text>
+uint32_t HashUnits(const Text& text, size_t length) {
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i < length; ++i) h = (h ^ static_cast<uint32_t>(text[i])) * 16777619u;
+  return h;
+}
+
+struct RefUnits {
+  const StringRef& ref;
+  char16_t operator[](size_t i) const { return ref.At(i); }
+};
+
+// A directory entry's state while _Streams is ordered.
+constexpr uint8_t kStreamMet = 1;        // its first use was seen
+constexpr uint8_t kStreamNameTaken = 2;  // on the first entry of a decoded name: one is listed
 
 }  // namespace
 
@@ -68,38 +120,30 @@ std::u16string EncodeStreamName(std::u16string_view name, bool table) {
   std::u16string out;
   out.reserve(name.size() + 1);
   if (table) out.push_back(kTablePrefix);
-  for (size_t i = 0; i < name.size(); ++i) {
-    int a = Symbol(name[i]);
-    if (a < 0) {
-      out.push_back(name[i]);
-      continue;
-    }
-    int b = i + 1 < name.size() ? Symbol(name[i + 1]) : -1;
-    if (b >= 0) {
-      out.push_back(static_cast<char16_t>(kPairBase + a + (b << 6)));
-      ++i;
-    } else {
-      out.push_back(static_cast<char16_t>(kSingleBase + a));
-    }
-  }
+  EncodeUnits(name, [&out](char16_t c) { out.push_back(c); });
   return out;
 }
 
 std::u16string DecodeStreamName(std::u16string_view raw) {
   std::u16string out;
   out.reserve(raw.size() * 2);
-  for (char16_t u : raw) {
-    if (u >= kPairBase && u < kSingleBase) {
-      uint32_t d = u - kPairBase;
-      out.push_back(SymbolChar(d & 0x3F));
-      out.push_back(SymbolChar((d >> 6) & 0x3F));
-    } else if (u >= kSingleBase && u < kTablePrefix) {
-      out.push_back(SymbolChar(u - kSingleBase));
-    } else {
-      out.push_back(u);
-    }
-  }
+  DecodeUnits(raw, [&out](char16_t c) { out.push_back(c); });
   return out;
+}
+
+size_t RowName(const cfb::CompoundFile& file, const Table& table, uint32_t row,
+               char16_t (&out)[kMaxRowName]) {
+  const std::u16string_view raw = file.Entry(table.entries[row]).name;
+  size_t n = 0;
+  auto put = [&out, &n](char16_t c) {
+    if (n < kMaxRowName) out[n++] = c;
+  };
+  if (table.kind == TableKind::Streams) {
+    DecodeUnits(raw, put);
+  } else {
+    for (char16_t c : raw) put(c);
+  }
+  return n;
 }
 
 std::u16string ColumnTypeText(uint32_t type) {
@@ -198,21 +242,43 @@ OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const uint8_t* dat
   return OpenStatus::Ok;
 }
 
-bool StringPool::Lookup(uint32_t id, StringRef* out) const {
-  if (id == 0 || id >= start_.size() || start_[id] == kNone) return false;
-  out->narrow = (length_[id] & kNarrow) != 0;
-  out->length = length_[id] & ~kNarrow;
-  out->data = out->narrow ? static_cast<const void*>(data_ + start_[id])
-                          : static_cast<const void*>(text_.data() + start_[id]);
-  return true;
+void StringPool::BuildIndex() const {
+  size_t live = 0;
+  for (uint32_t start : start_) live += start != kNone;
+  size_t capacity = 16;
+  while (capacity < live * 2) capacity <<= 1;
+  std::vector<uint32_t> index(capacity, 0);
+  StringRef ref;
+  // In id order: of equal strings, the lowest id comes first on its probe path.
+  for (uint32_t id = 1; id < start_.size(); ++id) {
+    if (!Lookup(id, &ref)) continue;
+    size_t at = HashUnits(RefUnits{ref}, ref.length) & (capacity - 1);
+    while (index[at] != 0) at = (at + 1) & (capacity - 1);
+    index[at] = id;
+  }
+  index_ = std::move(index);
 }
 
 uint32_t StringPool::Find(std::u16string_view text) const {
+  std::call_once(indexed_, [this] { BuildIndex(); });
+  const size_t mask = index_.size() - 1;
   StringRef ref;
-  for (uint32_t id = 1; id < start_.size(); ++id) {
-    if (Lookup(id, &ref) && ref.Equals(text)) return id;
+  for (size_t at = HashUnits(text, text.size()) & mask; index_[at] != 0; at = (at + 1) & mask) {
+    if (Lookup(index_[at], &ref) && ref.Equals(text)) return index_[at];
   }
   return 0;
+}
+
+std::vector<uint32_t> StringPool::FindAll(std::u16string_view text) const {
+  std::vector<uint32_t> ids;
+  if (Find(text) == 0) return ids;
+  const size_t mask = index_.size() - 1;
+  StringRef ref;
+  for (size_t at = HashUnits(text, text.size()) & mask; index_[at] != 0; at = (at + 1) & mask) {
+    if (Lookup(index_[at], &ref) && ref.Equals(text)) ids.push_back(index_[at]);
+  }
+  std::sort(ids.begin(), ids.end());
+  return ids;
 }
 
 // ---------------------------------------------------------------------------
@@ -226,7 +292,7 @@ OpenStatus Database::Open(std::unique_ptr<cfb::Source> source, std::shared_ptr<D
     if (status == cfb::Status::NoMemory) return OpenStatus::NoMemory;
     if (status != cfb::Status::Ok) return OpenStatus::Corrupt;
     // Databases, transforms and patches.
-    const uint8_t* clsid = db->file_->Root().clsid;
+    const uint8_t* clsid = db->file_->RootClsid();
     if (std::memcmp(clsid + 1, kClsidDatabase + 1, 15) != 0 ||
         (clsid[0] != 0x84 && clsid[0] != 0x82 && clsid[0] != 0x86)) {
       return OpenStatus::NotDatabase;
@@ -264,19 +330,17 @@ TableStatus Database::LoadColumns(std::u16string_view name, std::vector<Column>*
   uint32_t tableId = strings_.Find(name);
   if (tableId == 0) return TableStatus::Missing;
   std::shared_ptr<const Table> catalogue;
-  TableStatus status = GetTable(u"_Columns", &catalogue);
+  TableStatus status = ColumnCatalogue(&catalogue);
   if (status != TableStatus::Ok) return status;
   const Table& c = *catalogue;
-  uint32_t matching = 0;
-  for (uint32_t row = 0; row < c.rowCount; ++row) {
-    if (c.Cell(row, 0) == tableId) ++matching;
-  }
+  const auto [first, last] = ColumnRows(tableId);
+  const uint32_t matching = static_cast<uint32_t>(last - first);
   if (matching == 0) return TableStatus::Missing;
   columns->resize(matching);
   std::vector<uint8_t> filled(matching, 0);
   uint32_t placed = 0;
-  for (uint32_t row = 0; row < c.rowCount; ++row) {
-    if (c.Cell(row, 0) != tableId) continue;
+  for (const uint64_t* at = first; at != last; ++at) {
+    const uint32_t row = static_cast<uint32_t>(*at);
     uint32_t number = (c.Cell(row, 1) - kShortIntegerBias) & 0xFFFF;
     if (number < 1 || number > matching || filled[number - 1] != 0) continue;
     filled[number - 1] = 1;
@@ -287,6 +351,30 @@ TableStatus Database::LoadColumns(std::u16string_view name, std::vector<Column>*
     ++placed;
   }
   return placed == matching ? TableStatus::Ok : TableStatus::Corrupt;
+}
+
+TableStatus Database::ColumnCatalogue(std::shared_ptr<const Table>* catalogue) {
+  TableStatus status = GetTable(u"_Columns", catalogue);
+  if (status != TableStatus::Ok) return status;
+  std::call_once(columnsIndexed_, [this, catalogue] {
+    const Table& c = **catalogue;
+    std::vector<uint64_t> rows;
+    rows.reserve(c.rowCount);
+    for (uint32_t row = 0; row < c.rowCount; ++row) {
+      rows.push_back((static_cast<uint64_t>(c.Cell(row, 0)) << 32) | row);
+    }
+    std::sort(rows.begin(), rows.end());
+    columnRows_ = std::move(rows);
+  });
+  return TableStatus::Ok;
+}
+
+std::pair<const uint64_t*, const uint64_t*> Database::ColumnRows(uint32_t tableId) const {
+  const uint64_t low = static_cast<uint64_t>(tableId) << 32;
+  const uint64_t* begin = columnRows_.data();
+  const uint64_t* end = begin + columnRows_.size();
+  const uint64_t* first = std::lower_bound(begin, end, low);
+  return {first, std::upper_bound(first, end, low | 0xFFFFFFFFu)};
 }
 
 TableStatus Database::LoadTable(std::u16string_view name, std::shared_ptr<Table>* out) {
@@ -327,22 +415,16 @@ std::shared_ptr<Table> Database::VirtualTable(TableKind kind, const char16_t* na
   table->columns.push_back(Fixed(u"Name", kTypeValid | kTypeString | kStreamNameWidth));
   table->columns.push_back(Fixed(u"Data", kTypeValid | kTypeString | kTypeNullable));
   if (kind == TableKind::Streams) {
-    std::lock_guard<std::mutex> guard(lock_);
     for (uint32_t id : file_->RootChildren()) {
       const cfb::DirEntry& entry = file_->Entry(id);
       if (entry.type == cfb::EntryType::Stream && !IsTableStreamName(entry.name)) NoteStreamUsed(id);
     }
+    std::lock_guard<std::mutex> guard(lock_);
     table->entries = streamOrder_;
   } else {
     for (uint32_t id : file_->RootChildren()) {
       if (file_->Entry(id).type == cfb::EntryType::Storage) table->entries.push_back(id);
     }
-  }
-  // Stream names are shown decoded, storage names as stored.
-  table->names.reserve(table->entries.size());
-  for (uint32_t id : table->entries) {
-    const std::u16string& raw = file_->Entry(id).name;
-    table->names.push_back(kind == TableKind::Streams ? DecodeStreamName(raw) : raw);
   }
   table->rowCount = static_cast<uint32_t>(table->entries.size());
   return table;
@@ -379,35 +461,98 @@ TableStatus Database::GetTable(std::u16string_view name, std::shared_ptr<const T
   }
 }
 
-void Database::NoteStreamUsed(uint32_t entry) {
-  // Streams are listed once per decoded name, even when the directory holds
-  // the same name twice.
-  if (streamListed_.insert(DecodeStreamName(file_->Entry(entry).name)).second) {
-    streamOrder_.push_back(entry);
+void Database::FindSameNames() {
+  const std::vector<uint32_t>& children = file_->RootChildren();
+  uint32_t entries = 0;
+  for (uint32_t id : children) entries = std::max(entries, id + 1);
+  streamState_ = std::make_unique<std::atomic<uint8_t>[]>(entries);
+  // Two raw names can decode alike (a character packed, or left as itself):
+  // such names are rare, and found once by hash.
+  std::vector<std::pair<uint32_t, uint32_t>> byHash;  // (hash of the decoded name, entry)
+  byHash.reserve(children.size());
+  for (uint32_t id : children) {
+    if (file_->Entry(id).type != cfb::EntryType::Stream) continue;
+    char16_t name[kMaxRowName];
+    size_t n = 0;
+    DecodeUnits(file_->Entry(id).name, [&name, &n](char16_t c) {
+      if (n < kMaxRowName) name[n++] = c;
+    });
+    byHash.emplace_back(HashUnits(name, n), id);
+  }
+  std::sort(byHash.begin(), byHash.end());
+  for (size_t i = 0; i < byHash.size();) {
+    size_t end = i + 1;
+    while (end < byHash.size() && byHash[end].first == byHash[i].first) ++end;
+    if (end - i > 1) {
+      std::vector<std::pair<std::u16string, uint32_t>> named;
+      for (size_t k = i; k < end; ++k) {
+        named.emplace_back(DecodeStreamName(file_->Entry(byHash[k].second).name), byHash[k].second);
+      }
+      std::sort(named.begin(), named.end());
+      for (size_t k = 1; k < named.size(); ++k) {
+        if (named[k].first != named[k - 1].first) continue;
+        const auto first = sameName_.emplace(named[k - 1].second, named[k - 1].second).first;
+        sameName_[named[k].second] = first->second;
+      }
+    }
+    i = end;
   }
 }
 
+void Database::NoteStreamUsed(uint32_t entry) {
+  std::call_once(streamsIndexed_, [this] { FindSameNames(); });
+  std::atomic<uint8_t>& state = streamState_[entry];
+  if ((state.load(std::memory_order_acquire) & kStreamMet) != 0) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  if ((state.load(std::memory_order_relaxed) & kStreamMet) != 0) return;
+  auto same = sameName_.find(entry);
+  std::atomic<uint8_t>& name = same == sameName_.end() ? state : streamState_[same->second];
+  if ((name.load(std::memory_order_relaxed) & kStreamNameTaken) == 0) {
+    streamOrder_.push_back(entry);
+    name.fetch_or(kStreamNameTaken, std::memory_order_relaxed);
+  }
+  state.fetch_or(kStreamMet, std::memory_order_release);
+}
+
 int64_t Database::CellStream(const Table& table, uint32_t row) {
-  std::u16string name = table.name;
+  // The name is put together in place: an encoded name holds 31 units of
+  // two characters at most, so a longer one is in no file.
+  constexpr size_t kLongest = 62;
+  char16_t name[kLongest];
+  size_t n = 0;
+  bool tooLong = false;
+  auto put = [&](char16_t c) {
+    if (n < kLongest) {
+      name[n++] = c;
+    } else {
+      tooLong = true;
+    }
+  };
+  for (char16_t c : table.name) put(c);
   for (size_t i = 0; i < table.columns.size(); ++i) {
     const Column& column = table.columns[i];
     if (!(column.type & kTypeKey)) continue;
     uint32_t raw = table.Cell(row, i);
-    name.push_back(u'.');
+    put(u'.');
     if (column.type & kTypeString) {
       StringRef text;
       if (raw != 0 && !strings_.Lookup(raw, &text)) return -1;
       // The name ends at an embedded terminator, as a C string would.
-      for (uint32_t k = 0; k < text.length && text.At(k) != 0; ++k) name.push_back(text.At(k));
-    } else if (column.bytes == 2) {
-      AppendDecimal(name, static_cast<int32_t>(raw - kShortIntegerBias));
+      for (uint32_t k = 0; k < text.length && text.At(k) != 0; ++k) put(text.At(k));
     } else {
-      AppendDecimal(name, static_cast<int32_t>(raw ^ kLongIntegerBias));
+      char digits[16];
+      const int32_t value = column.bytes == 2 ? static_cast<int32_t>(raw - kShortIntegerBias)
+                                              : static_cast<int32_t>(raw ^ kLongIntegerBias);
+      int count = std::snprintf(digits, sizeof digits, "%d", value);
+      for (int k = 0; k < count; ++k) put(static_cast<char16_t>(digits[k]));
     }
   }
-  int64_t id = file_->FindChild(EncodeStreamName(name, false));
+  if (tooLong) return -1;
+  char16_t encoded[kLongest];
+  size_t units = 0;
+  EncodeUnits(std::u16string_view(name, n), [&encoded, &units](char16_t c) { encoded[units++] = c; });
+  int64_t id = file_->FindChild(std::u16string_view(encoded, units));
   if (id < 0 || file_->Entry(static_cast<uint32_t>(id)).type != cfb::EntryType::Stream) return -1;
-  std::lock_guard<std::mutex> guard(lock_);
   NoteStreamUsed(static_cast<uint32_t>(id));
   return id;
 }
@@ -417,26 +562,35 @@ TableStatus Database::PrimaryKeys(std::u16string_view name, std::vector<std::u16
     keys->clear();
     const bool builtIn = name == u"_Tables" || name == u"_Columns" || name == u"_Streams" ||
                          name == u"_Storages";
+    const std::vector<uint32_t> ids = strings_.FindAll(name);
     if (!builtIn) {
       // Named by _Tables, or unknown, whatever _Columns says.
       std::shared_ptr<const Table> tables;
-      if (strings_.Find(name) == 0 || GetTable(u"_Tables", &tables) != TableStatus::Ok) {
-        return TableStatus::Missing;
-      }
+      if (ids.empty() || GetTable(u"_Tables", &tables) != TableStatus::Ok) return TableStatus::Missing;
+      std::call_once(tablesIndexed_, [this, &tables] {
+        std::vector<uint32_t> named;
+        named.reserve(tables->rowCount);
+        for (uint32_t row = 0; row < tables->rowCount; ++row) named.push_back(tables->Cell(row, 0));
+        std::sort(named.begin(), named.end());
+        tableNames_ = std::move(named);
+      });
       bool named = false;
-      StringRef text;
-      for (uint32_t row = 0; row < tables->rowCount && !named; ++row) {
-        named = strings_.Lookup(tables->Cell(row, 0), &text) && text.Equals(name);
-      }
+      for (uint32_t id : ids) named = named || std::binary_search(tableNames_.begin(), tableNames_.end(), id);
       if (!named) return TableStatus::Missing;
     }
     std::shared_ptr<const Table> catalogue;
-    TableStatus status = GetTable(u"_Columns", &catalogue);
+    TableStatus status = ColumnCatalogue(&catalogue);
     if (status != TableStatus::Ok) return status == TableStatus::NoMemory ? status : TableStatus::Corrupt;
     const Table& c = *catalogue;
+    // The rows of every id holding the name, in stored order.
+    std::vector<uint32_t> rows;
+    for (uint32_t id : ids) {
+      const auto [first, last] = ColumnRows(id);
+      for (const uint64_t* at = first; at != last; ++at) rows.push_back(static_cast<uint32_t>(*at));
+    }
+    std::sort(rows.begin(), rows.end());
     StringRef text;
-    for (uint32_t row = 0; row < c.rowCount; ++row) {
-      if (!strings_.Lookup(c.Cell(row, 0), &text) || !text.Equals(name)) continue;
+    for (uint32_t row : rows) {
       const uint32_t type = (c.Cell(row, 3) - kShortIntegerBias) & 0xFFFF;
       if (!(type & kTypeKey)) continue;
       keys->push_back(strings_.Lookup(c.Cell(row, 2), &text) ? text.ToString() : std::u16string());

@@ -3,13 +3,15 @@
 // the virtual tables _Streams and _Storages.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/native/cfb/compound_file.h"
@@ -66,24 +68,44 @@ struct StringRef {
 
 class StringPool {
  public:
+  StringPool() = default;
+  StringPool(const StringPool&) = delete;
+  StringPool& operator=(const StringPool&) = delete;
+
   // pool is the raw _StringPool stream; data the _StringData bytes, which
   // must outlive the pool.
   OpenStatus Load(const std::vector<uint8_t>& pool, const uint8_t* data, size_t dataSize);
   uint32_t CodePage() const { return codePage_; }
   uint32_t RefBytes() const { return longRefs_ ? 3 : 2; }
   // The string of an id; false for id 0, holes and ids out of range.
-  bool Lookup(uint32_t id, StringRef* out) const;
-  // The lowest id holding exactly this text, 0 if none.
+  bool Lookup(uint32_t id, StringRef* out) const {
+    if (id == 0 || id >= start_.size() || start_[id] == kNone) return false;
+    out->narrow = (length_[id] & kNarrow) != 0;
+    out->length = length_[id] & ~kNarrow;
+    out->data = out->narrow ? static_cast<const void*>(data_ + start_[id])
+                            : static_cast<const void*>(text_.data() + start_[id]);
+    return true;
+  }
+  // The lowest id holding exactly this text, 0 if none. The first call
+  // indexes the pool by hash (throws std::bad_alloc when it cannot).
   uint32_t Find(std::u16string_view text) const;
+  // Every id holding exactly this text, lowest first.
+  std::vector<uint32_t> FindAll(std::u16string_view text) const;
   size_t Count() const { return start_.size(); }
 
  private:
+  static constexpr uint32_t kNone = 0xFFFFFFFF;
+  static constexpr uint32_t kNarrow = 0x80000000;
+  void BuildIndex() const;
+
   uint32_t codePage_ = 0;
   bool longRefs_ = false;
   const uint8_t* data_ = nullptr;
   std::u16string text_;            // the converted strings
   std::vector<uint32_t> start_;    // per id: offset in data_ or text_; kNone if unresolvable
   std::vector<uint32_t> length_;   // per id: units, top bit set for strings read in place
+  mutable std::once_flag indexed_;
+  mutable std::vector<uint32_t> index_;  // ids by hash of their text, open addressing
 };
 
 enum class TableKind : uint8_t { Ordinary, Streams, Storages };
@@ -101,9 +123,8 @@ struct Table {
   std::vector<Column> columns;
   uint32_t rowCount = 0;
   bool hasBinary = false;
-  std::vector<uint8_t> cells;          // column-major
-  std::vector<uint32_t> entries;       // virtual tables: directory entry per row
-  std::vector<std::u16string> names;   // virtual tables: the Name of each row
+  std::vector<uint8_t> cells;     // column-major
+  std::vector<uint32_t> entries;  // virtual tables: the directory entry of each row
 
   uint32_t Cell(uint32_t row, size_t column) const {
     const Column& c = columns[column];
@@ -114,6 +135,13 @@ struct Table {
     return v;
   }
 };
+
+// The Name of a virtual table's row: _Streams shows stream names decoded,
+// _Storages storage names as stored. Names hold 31 units at most, and
+// decode to 62 at most.
+constexpr size_t kMaxRowName = 64;
+size_t RowName(const cfb::CompoundFile& file, const Table& table, uint32_t row,
+               char16_t (&out)[kMaxRowName]);
 
 class Database {
  public:
@@ -142,7 +170,12 @@ class Database {
   Database() = default;
   TableStatus LoadTable(std::u16string_view name, std::shared_ptr<Table>* out);
   TableStatus LoadColumns(std::u16string_view name, std::vector<Column>* columns);
+  // _Columns, with its rows indexed by table once per database.
+  TableStatus ColumnCatalogue(std::shared_ptr<const Table>* catalogue);
+  // The rows of _Columns whose Table cell holds this string id, in stored order.
+  std::pair<const uint64_t*, const uint64_t*> ColumnRows(uint32_t tableId) const;
   void NoteStreamUsed(uint32_t entry);
+  void FindSameNames();
   std::shared_ptr<Table> VirtualTable(TableKind kind, const char16_t* name);
 
   std::unique_ptr<cfb::CompoundFile> file_;
@@ -150,11 +183,17 @@ class Database {
   StringPool strings_;
   std::mutex lock_;
   std::map<std::u16string, std::shared_ptr<const Table>, std::less<>> tables_;
-  std::shared_ptr<const Table> columnsTable_;
+  std::once_flag columnsIndexed_;
+  std::vector<uint64_t> columnRows_;  // (Table id << 32) | row, sorted
+  std::once_flag tablesIndexed_;
+  std::vector<uint32_t> tableNames_;  // the string ids _Tables holds, sorted
   // Streams in the order the _Streams table lists them: those opened through
   // binary cells first, in the order they were first opened, then the rest.
+  // A decoded name is listed once, even when the directory holds it twice.
   std::vector<uint32_t> streamOrder_;
-  std::set<std::u16string, std::less<>> streamListed_;  // decoded names
+  std::once_flag streamsIndexed_;
+  std::unique_ptr<std::atomic<uint8_t>[]> streamState_;  // per directory entry
+  std::unordered_map<uint32_t, uint32_t> sameName_;      // entry -> first entry of its decoded name
 };
 
 }  // namespace msiarc::msidb

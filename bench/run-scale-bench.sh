@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# run-scale-bench.sh NATIVE_BUILD [DIR]
+#
+# How the native engine and the plug-in scale with the size of a database.
+# Writes the databases below with scripts/msiwriter.py into DIR (default
+# /dev/shm/msiarc-scale, a RAM disk; written once and kept), then times on
+# each the engine reading everything (bench/msiarc_engine_bench: every row,
+# every cell, every stream to its end) and the plug-in listing it (msiarc
+# list), with the peak resident memory of each, by /usr/bin/time. Prints the
+# best of ROUNDS runs (default 3). Use a Release build (preset
+# native-release); the machine should be otherwise idle.
+#
+#   tables-N       N tables of three rows each (1,000, 10,000, 50,000)
+#   validation-N   a _Validation naming N tables that do not exist
+#   rows-1m        one table of 1,000,000 short text rows
+#   streams-1m     a table of 1,000,000 rows, each with a stream of 9-15 bytes
+#   big-200m       one stream of 200 MiB, read in chunks of 1 MiB
+#
+# The last column divides the listing time by the number of tables or rows.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:?usage: run-scale-bench.sh NATIVE_BUILD [DIR]}" && pwd)
+dir=${2:-/dev/shm/msiarc-scale}
+rounds=${ROUNDS:-3}
+engine=$build/bench/msiarc_engine_bench
+host=$build/msiarc
+for tool in "$engine" "$host"; do
+  [ -x "$tool" ] || { echo "missing $tool (build it first)" >&2; exit 2; }
+done
+[ -x /usr/bin/time ] || { echo "needs GNU time (/usr/bin/time; scripts/bootstrap.sh installs it)" >&2; exit 2; }
+mkdir -p "$dir"
+
+cases=(
+  "tables-1000 tables 1000"
+  "tables-10000 tables 10000"
+  "tables-50000 tables 50000"
+  "validation-8000 validation 8000"
+  "validation-32000 validation 32000"
+  "rows-1m rows 1000000"
+  "streams-1m streams 1000000"
+  "big-200m big-stream 200"
+)
+
+# best CMD...: runs CMD ROUNDS times; prints the least seconds and the least
+# peak resident KiB.
+best() {
+  local t m bt="" bm="" out
+  out=$(mktemp)
+  for _ in $(seq "$rounds"); do
+    /usr/bin/time -f '%e %M' -o "$out" "$@" > /dev/null 2>&1 || { echo "- -"; rm -f "$out"; return; }
+    read -r t m < <(tail -n 1 "$out")
+    if [ -z "$bt" ] || awk -v a="$t" -v b="$bt" 'BEGIN { exit !(a < b) }'; then bt=$t; fi
+    if [ -z "$bm" ] || [ "$m" -lt "$bm" ]; then bm=$m; fi
+  done
+  rm -f "$out"
+  echo "$bt $bm"
+}
+
+printf '%-18s %10s %11s %10s %11s %12s\n' database engine_s engine_MiB list_s list_MiB list_us/item
+for c in "${cases[@]}"; do
+  read -r name kind count <<< "$c"
+  db=$dir/$name.msi
+  if [ ! -f "$db" ]; then
+    python3 "$here/scripts/msiwriter.py" "$kind" "$count" "$db.part"
+    mv "$db.part" "$db"
+  fi
+  chunk=65536
+  [ "$kind" = big-stream ] && chunk=1048576
+  read -r et em < <(best "$engine" "$db" 1 "$chunk")
+  read -r lt lm < <(best "$host" list "$db")
+  items=$count
+  [ "$kind" = big-stream ] && items=1
+  printf '%-18s %10s %11s %10s %11s %12s\n' "$name" "$et" \
+    "$(awk -v m="$em" 'BEGIN { if (m == "-") print "-"; else printf "%.1f", m / 1024 }')" "$lt" \
+    "$(awk -v m="$lm" 'BEGIN { if (m == "-") print "-"; else printf "%.1f", m / 1024 }')" \
+    "$(awk -v t="$lt" -v n="$items" 'BEGIN { if (t == "-") print "-"; else printf "%.2f", t * 1e6 / n }')"
+done
