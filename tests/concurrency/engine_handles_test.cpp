@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "contract/contract.h"
+#include "engine/contract.h"
 
 namespace contract {
 namespace {
