@@ -24,6 +24,8 @@ difference; each prints the database, the entry and the first difference.
 """
 import codecs
 import csv
+import ctypes
+import ctypes.util
 import io
 import os
 import re
@@ -56,16 +58,99 @@ def idt_export(db, table):
     written as it is), so its rows cannot be split back into cells reliably;
     the rows' text is compared as a whole instead, against the parsed cells
     joined the same way. msiinfo writes a stream table's cells as files into
-    the folder it runs in (Binary/Binary.key): it runs in a scratch folder."""
+    the folder it runs in (Binary/Binary.key): it runs in a scratch folder.
+
+    msiinfo puts the name into its query bare, so it cannot read a table
+    named like a keyword (Order), starting with a digit or holding a space;
+    the same library is then asked with the name in back quotes. No query
+    can name a table whose name holds a back quote (msiinfo, given one,
+    reads another table): None, as for a name with no table behind it."""
+    if "`" in table:
+        return None
     with tempfile.TemporaryDirectory(prefix="msiarc-e2e-export.") as scratch:
         out = run(["msiinfo", "export", os.path.abspath(db), table], cwd=scratch)
     if out.returncode != 0:
-        return None
+        return quoted_export(db, table)
     text = out.stdout.decode("utf-8", "surrogateescape")
     head = text.split("\r\n", 3)
     if len(head) < 4:
         head += [""] * (4 - len(head))
     return head[0].split("\t"), head[1].split("\t"), head[3]
+
+
+class Libmsi:
+    """msitools' library, for the queries msiinfo cannot compose."""
+
+    def __init__(self):
+        self.lib = ctypes.CDLL(ctypes.util.find_library("msi") or "libmsi.so.0")
+        self.glib = ctypes.CDLL(ctypes.util.find_library("glib-2.0") or "libglib-2.0.so.0")
+        self.gobject = ctypes.CDLL(
+            ctypes.util.find_library("gobject-2.0") or "libgobject-2.0.so.0")
+        p, u = ctypes.c_void_p, ctypes.c_uint
+        for name, restype, argtypes in [
+                ("libmsi_database_new", p, [ctypes.c_char_p, u, p, p]),
+                ("libmsi_query_new", p, [p, ctypes.c_char_p, p]),
+                ("libmsi_query_execute", ctypes.c_int, [p, p, p]),
+                ("libmsi_query_fetch", p, [p, p]),
+                ("libmsi_query_get_column_info", p, [p, ctypes.c_int, p]),
+                ("libmsi_record_get_field_count", u, [p]),
+                ("libmsi_record_get_string", p, [p, u])]:
+            function = getattr(self.lib, name)
+            function.restype, function.argtypes = restype, argtypes
+        self.glib.g_free.argtypes = [p]
+        self.gobject.g_object_unref.argtypes = [p]
+
+    def field(self, record, number):
+        text = self.lib.libmsi_record_get_string(record, number)
+        if not text:
+            return ""
+        value = ctypes.string_at(text).decode("utf-8", "surrogateescape")
+        self.glib.g_free(text)
+        return value
+
+    def fields(self, record, types=()):
+        """The record's fields as text; a stream's as "" (msiinfo names a
+        file there)."""
+        count = self.lib.libmsi_record_get_field_count(record)
+        return ["" if types[i - 1:i] and types[i - 1][:1] in "vV"
+                else self.field(record, i) for i in range(1, count + 1)]
+
+    def export(self, db, table):
+        """What msiinfo export gives, read with SELECT * FROM `table`."""
+        database = self.lib.libmsi_database_new(db.encode(), 1, None, None)
+        if not database:
+            return None
+        query = self.lib.libmsi_query_new(
+            database, ("SELECT * FROM `%s`" % table).encode(), None)
+        result = None
+        if query and self.lib.libmsi_query_execute(query, None, None):
+            header = []
+            for info in (0, 1):  # names, types
+                record = self.lib.libmsi_query_get_column_info(query, info, None)
+                header.append(self.fields(record) if record else [])
+                if record:
+                    self.gobject.g_object_unref(record)
+            lines = []
+            while True:
+                record = self.lib.libmsi_query_fetch(query, None)
+                if not record:
+                    break
+                lines.append("\t".join(self.fields(record, header[1])) + "\r\n")
+                self.gobject.g_object_unref(record)
+            result = header[0], header[1], "".join(lines)
+        if query:
+            self.gobject.g_object_unref(query)
+        self.gobject.g_object_unref(database)
+        return result
+
+
+LIBMSI = []
+
+
+def quoted_export(db, table):
+    if not LIBMSI:
+        LIBMSI.append(Libmsi())
+    return LIBMSI[0].export(db, table)
 
 
 def parse_csv(data):
@@ -172,6 +257,18 @@ def check_table(db, table, csv_path, problems):
                          body[max(0, at - 20):at + 30]))
 
 
+def table_shown(entry, table_names):
+    """The table a .csv file or folder of the root shows: its name, or, when
+    another entry took that name first (foo.csv, then Foo_001.csv for Foo),
+    its name with the number that made it unique."""
+    if entry in table_names:
+        return entry
+    numbered = re.fullmatch(r"(.*)_\d{3,}", entry)
+    if numbered and numbered.group(1) in table_names:
+        return numbered.group(1)
+    return entry
+
+
 def check_tables_shown(db, tree, table_names, problems):
     """Each table msiinfo lists and exports is a .csv file or a folder, but
     for a stream table without rows (no entry at all); msiinfo's
@@ -179,9 +276,9 @@ def check_tables_shown(db, tree, table_names, problems):
     shown = set()
     for entry in os.listdir(tree):
         if os.path.isdir(os.path.join(tree, entry)):
-            shown.add(entry)
+            shown.add(table_shown(entry, table_names))
         elif entry.endswith(".csv"):
-            shown.add(entry[:-4])
+            shown.add(table_shown(entry[:-4], table_names))
     shown -= {"_SummaryInformation", "_Streams"}
     wanted = set()
     for table in table_names:
@@ -223,7 +320,9 @@ def check_database(host, db, work):
     tables = run(["msiinfo", "tables", db])
     if tables.returncode != 0:
         return [], "msiinfo cannot read it"
-    table_names = tables.stdout.decode("utf-8", "surrogateescape").split()
+    # One name a line: a name may hold a space.
+    table_names = [t for t in tables.stdout.decode(
+        "utf-8", "surrogateescape").split("\n") if t]
     streams = run(["msiinfo", "streams", db]).stdout.decode(
         "utf-8", "surrogateescape").split("\n")
     streams = set(s for s in streams if s)
@@ -237,7 +336,7 @@ def check_database(host, db, work):
         path = os.path.join(tree, entry)
         if os.path.isfile(path) and entry.endswith(".csv") and \
                 entry != "_SummaryInformation.csv":
-            table = entry[:-4]
+            table = table_shown(entry[:-4], table_names)
             if (name, entry) in MSITOOLS_DIFFERENCES:
                 continue
             if table not in table_names:

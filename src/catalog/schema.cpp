@@ -1,7 +1,6 @@
 // Table schema: one TableInfo per discovered table, with its open view,
 // its columns, and the stream and name columns that decide how it is shown.
 #include <cstdint>
-#include <iterator>
 #include <new>
 #include <vector>
 
@@ -116,10 +115,8 @@ LONG ReleaseTable(TableInfo* table) {
 DWORD CreateTables(MsiArchive* archive) {
   for (size_t i = 0; i < archive->tableNames.size(); ++i) {
     const WString& tableName = archive->tableNames[i];
-    WCHAR query[256];
-    FormatToBuffer(query, std::size(query), WTEXT("SELECT * FROM %s"), tableName.c_str());
     MSIHANDLE view = 0;
-    if (MsiDatabaseOpenViewW(archive->database, query, &view) != 0) continue;
+    if (OpenTableView(archive->database, tableName, &view) != 0) continue;
 
     TableInfo* table = new (std::nothrow) TableInfo();
     if (table != nullptr) {

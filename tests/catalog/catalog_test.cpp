@@ -115,19 +115,23 @@ TEST(Recognition, AnswersByTheEngineAlone) {
 TEST(Discovery, FirstOccurrencesInRowOrderThenTheCatalogueThenProbes) {
   Opened opened(Fixture("cat-discovery"));
   EXPECT_EQ(DiscoverTables(opened.archive()), 0u);
-  // "a" repeats "A" in another case; of the engine's catalogue only
-  // _Validation itself is new; _ForceCodePage is refused by the engine.
+  // "a" is a name of its own, as the engine compares names; of the
+  // engine's catalogue only _Validation itself is new; _ForceCodePage is
+  // refused by the engine.
   EXPECT_EQ(opened.TableNames(),
-            (Names{"A", "B", "Ghost", "C", "_Validation", "_Streams"}));
-  EXPECT_TRUE(HasTableName(opened.archive(), W("ghost").c_str()));
+            (Names{"A", "B", "a", "Ghost", "C", "_Validation", "_Streams"}));
+  EXPECT_TRUE(HasTableName(opened.archive(), W("Ghost").c_str()));
+  EXPECT_FALSE(HasTableName(opened.archive(), W("ghost").c_str()));
   EXPECT_FALSE(HasTableName(opened.archive(), W("Gh").c_str()));
 }
 
 TEST(Discovery, StreamsListedByValidationKeepsItsPlace) {
   Opened opened(Fixture("cat-streams-listed"));
   EXPECT_EQ(DiscoverTables(opened.archive()), 0u);
-  // The catalogue's Feature is _Validation's FEATURE.
-  EXPECT_EQ(opened.TableNames(), (Names{"_Streams", "Zed", "FEATURE", "_Validation"}));
+  // The catalogue's Feature is not _Validation's FEATURE: it is listed, and
+  // shown (FEATURE opens no view).
+  EXPECT_EQ(opened.TableNames(),
+            (Names{"_Streams", "Zed", "FEATURE", "_Validation", "Feature"}));
 }
 
 TEST(Discovery, WithoutValidationTheCatalogueAndTheProbes) {

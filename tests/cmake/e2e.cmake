@@ -15,7 +15,8 @@ if(NOT WIN32)
       COMMAND ${CMAKE_SOURCE_DIR}/scripts/e2e/compare-builds.sh
               ${CMAKE_BINARY_DIR} ${MSIARC_WINDOWS_BUILD_DIR}
               ${MSIARC_FIXTURE_DIR}/tables-text.msi
-              ${MSIARC_FIXTURE_DIR}/no-validation.msi)
+              ${MSIARC_FIXTURE_DIR}/no-validation.msi
+              ${MSIARC_FIXTURE_DIR}/table-names.msi)
     set_tests_properties(e2e_builds_give_same_text PROPERTIES TIMEOUT 600)
   endif()
 endif()
@@ -36,7 +37,8 @@ if(NOT WIN32)
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/scripts/e2e/check-msitools.py
               ${CMAKE_BINARY_DIR} ${MSIARC_FIXTURE_DIR}/tables-text.msi
               ${MSIARC_FIXTURE_DIR}/no-validation.msi
-              ${MSIARC_FIXTURE_DIR}/ren-csv.msi ${MSIARC_FIXTURE_DIR}/types.msi)
+              ${MSIARC_FIXTURE_DIR}/ren-csv.msi ${MSIARC_FIXTURE_DIR}/types.msi
+              ${MSIARC_FIXTURE_DIR}/table-names.msi)
     set_tests_properties(e2e_text_matches_msitools PROPERTIES TIMEOUT 600)
   endif()
 endif()

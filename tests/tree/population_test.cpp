@@ -88,6 +88,7 @@ TEST(Population, WithoutSummaryOrTablesTheCatalogueStaysAsThePartsSay) {
   ASSERT_FALSE(names.empty());
   EXPECT_EQ(std::count(names.begin(), names.end(), "Zed.csv"), 1);
   EXPECT_EQ(std::count(names.begin(), names.end(), "FEATURE.csv"), 0);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "Feature.csv"), 1);
 }
 
 TEST(Population, UnreadableKeyDropsTheRow) {
