@@ -5,7 +5,8 @@
 # clang for the fuzz targets, Double Commander with a virtual display,
 # xdotool and ImageMagick for the file manager test, dpkg-dev for the
 # Debian package, lintian and man-db to check it and its manual page,
-# Python 3 for the CSV and code page checks. Fast
+# Python 3 for the CSV and code page checks, 7-Zip for the whole-job
+# benchmark's reference. Fast
 # when everything is present.
 set -euo pipefail
 
@@ -15,7 +16,7 @@ packages=(
   wine64 msitools wixl
   clang libclang-rt-14-dev
   doublecmd-gtk xvfb xdotool imagemagick dpkg-dev
-  lintian man-db python3
+  lintian man-db python3 p7zip-full
 )
 
 installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |
