@@ -6,7 +6,8 @@
 # xdotool and ImageMagick for the file manager test, dpkg-dev for the
 # Debian package, lintian and man-db to check it and its manual page,
 # Python 3 for the CSV and code page checks and the database writer, GNU
-# time for the benchmarks' peak memory. Fast when everything is present.
+# time for the benchmarks' peak memory, 7-Zip for the whole-job
+# benchmark's reference. Fast when everything is present.
 set -euo pipefail
 
 packages=(
@@ -15,7 +16,7 @@ packages=(
   wine64 msitools wixl
   clang libclang-rt-14-dev
   doublecmd-gtk xvfb xdotool imagemagick dpkg-dev
-  lintian man-db python3 time
+  lintian man-db python3 time p7zip-full
 )
 
 installed=$(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |

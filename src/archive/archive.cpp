@@ -59,6 +59,7 @@ MsiArchive* CreateArchive(MSIHANDLE database, FILETIME archiveTime) {
   archive->entryCount = 0;
   archive->refCount = 1;
   archive->naming = nullptr;
+  archive->content = nullptr;
   try {
     LiveArchives& live = Live();
     std::lock_guard<std::mutex> guard(live.lock);

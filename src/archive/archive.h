@@ -13,6 +13,9 @@ struct FileEntry;
 // What the virtual file tree keeps beside the entries while it names them;
 // owned and defined by the tree.
 struct NamingState;
+// What producing content keeps between calls (the row cursor, the text of
+// the current entry); owned and defined by the content renderer.
+struct ContentState;
 
 constexpr uint64_t kArchiveMagic = 0x434947414D49534DULL;  // "MSIMAGIC"
 
@@ -33,6 +36,8 @@ struct MsiArchive {
   volatile LONG refCount;
   // Null until the tree is built; the tree frees it when it is cleared.
   NamingState* naming;
+  // Null until content is first measured or produced; freed on close.
+  ContentState* content;
 };
 
 // A new archive over an open database, registered as live and holding the

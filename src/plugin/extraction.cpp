@@ -13,40 +13,55 @@
 
 namespace {
 
-constexpr DWORD kChunkBytes = 4096;
-
 size_t UnitLength(const WCHAR* text) {
   size_t n = 0;
   while (text[n] != 0) ++n;
   return n;
 }
 
-// Hands the whole content to `file` in 4096-byte chunks, reporting the
-// running total before each chunk and once at the end. Without a file (a
-// test) nothing is written, but the chunks and reports are the same.
-// 0, 19 (write error) or 24 (stopped).
-int WriteContent(HANDLE file, WCHAR* path, const Content& content) {
-  DWORD total = 0;
-  for (;;) {
-    const ProcessDataProcW wide = processDataProcW.load();
-    const int go = wide != nullptr ? wide(path, static_cast<int>(total))
-                                   : ReportProgress(path, total);
-    if (go == 0) return kHostNotSupported;
-    DWORD chunk = kChunkBytes;
-    if (static_cast<uint64_t>(total) + kChunkBytes > content.length) {
-      chunk = content.length - total;
-      if (chunk == 0) return kHostSuccess;
+// Hands produced content to the file as it comes, reporting the running
+// total to the host before each write and once at the end. Without a file
+// (a test) nothing is written, but the reports are the same.
+class HostOutput final : public ContentSink {
+ public:
+  HostOutput(HANDLE file, WCHAR* path) : file_(file), path_(path) {}
+
+  bool Put(const BYTE* data, size_t count) override {
+    if (!Report()) return false;
+    while (count > 0) {
+      const DWORD piece = count > kMaxWrite ? kMaxWrite : static_cast<DWORD>(count);
+      DWORD written = piece;
+      // A write that makes no progress would spin for ever.
+      if (file_ != nullptr &&
+          (!WriteFile(file_, data, piece, &written, nullptr) || written == 0 || written > piece)) {
+        result_ = kHostWriteFailed;
+        return false;
+      }
+      data += written;
+      count -= written;
+      total_ += written;
     }
-    DWORD written = chunk;
-    if (file != nullptr &&
-        !WriteFile(file, content.data + total, chunk, &written, nullptr)) {
-      return kHostWriteFailed;
-    }
-    // A write that makes no progress would spin for ever.
-    if (written == 0) return kHostWriteFailed;
-    total += written;
+    return true;
   }
-}
+  // The host's progress callback with the running total; false (and the
+  // result 24) when it says stop.
+  bool Report() {
+    const ProcessDataProcW wide = processDataProcW.load();
+    const int go = wide != nullptr ? wide(path_, static_cast<int>(total_))
+                                   : ReportProgress(path_, total_);
+    if (go != 0) return true;
+    result_ = kHostNotSupported;
+    return false;
+  }
+  int result() const { return result_; }
+
+ private:
+  static constexpr DWORD kMaxWrite = 1u << 30;
+  HANDLE file_;
+  WCHAR* path_;
+  DWORD total_ = 0;
+  int result_ = kHostSuccess;
+};
 
 // Cut where writing stopped, given the time the listing shows for every
 // entry (the archive's last-write time, as for the folders a host creates
@@ -78,9 +93,9 @@ class OutputFile {
   FILETIME time_;
 };
 
-// Extracts or tests the current entry: its
-// content is produced the same way for both, and content shorter than the
-// size listed for it is a failure, after the bytes there are were written.
+// Extracts or tests the current entry: its content is produced the same way
+// for both, written as it comes, and content shorter than the size listed
+// for it is a failure, after the bytes there are were written.
 int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
                    WCHAR* destName) {
   FileEntry* entry = archive->currentEntry;
@@ -108,14 +123,12 @@ int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
                                                          : kDestinationUnits - 1;
     buffer[name.copy(buffer, n)] = 0;
   }
-  if (PrepareContent(entry) != ERROR_SUCCESS) return kHostNotSupported;
-  const Content& content = GetContent(entry);
-  const int result =
-      WriteContent(output ? output->get() : nullptr, buffer, content);
-  if (result == kHostSuccess && content.length < GetContentSize(entry)) {
-    return kHostNotSupported;
-  }
-  return result;
+  HostOutput out(output ? output->get() : nullptr, buffer);
+  const DWORD produced = ProduceContent(archive, entry, out);
+  if (produced == kContentStopped) return out.result();
+  if (produced != ERROR_SUCCESS && produced != kContentShort) return kHostNotSupported;
+  if (!out.Report()) return out.result();
+  return produced == ERROR_SUCCESS ? kHostSuccess : kHostNotSupported;
 }
 
 }  // namespace

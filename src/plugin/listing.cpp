@@ -136,7 +136,7 @@ FileEntry* AdvanceCursor(MsiArchive* archive) {
   FileEntry* entry = ListOwner<FileEntry>(archive->nextEntry);
   archive->nextEntry = archive->nextEntry->next;
   try {
-    MaterialiseContent(entry, nullptr);
+    MeasureContent(archive, entry);
   } catch (...) {
     // Not measured: extraction measures it again.
   }

@@ -1,6 +1,7 @@
 // Opening and closing: the exports that make a handle and end it.
 #include "archive/archive.h"
 #include "plugin/exports.h"
+#include "render/render.h"
 #include "tree/tree.h"
 
 namespace {
@@ -71,6 +72,7 @@ int WINAPI CloseArchive(HANDLE handle) {
     // From here on no other call can acquire the handle; the host's
     // reference goes when this call ends.
     call.Retire();
+    ClearContent(archive);
     ClearCatalogue(archive);
     return kHostSuccess;
   } catch (...) {

@@ -1,151 +1,61 @@
-// The table CSV writer and the field routine both CSV files share.
-//
-// Dialect: UTF-8 with a byte-order mark, every field in double quotes,
-// fields separated by one comma, every line ended by CR LF. A double quote
-// inside a value is written as two (RFC 4180), so that every standard CSV
-// reader finds the fields; commas and line breaks stay as they are, inside
-// the field's quotes.
-//
-// One code path measures and writes: with no block the cursor only counts,
-// with a block it writes, never past `end`.
-#include <climits>
+// The table CSV writer: a header line of column names, then one line per
+// row, every cell as text. One pass measures (a counting output) or writes
+// (an output over a buffer), the same way.
+#include <new>
 
 #include "render/render.h"
-#include "render/csv_cursor.h"
 
 namespace {
 
-constexpr WCHAR kNullInteger[] = WTEXT("(null)");
+constexpr WCHAR kNullText[] = WTEXT("(null)");
+// The engine's null integer (msiquery.h gives it unsigned).
+constexpr int kNullInteger = static_cast<int>(0x80000000u);
+constexpr DWORD kCellUnits = 256;
 
-int Utf8Length(const WCHAR* text, size_t length) {
-  if (length == 0) return 0;
-  const int units = length > INT_MAX ? INT_MAX : static_cast<int>(length);
-  return WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr,
-                             nullptr);
-}
-
-// The decimal text of a value, as "%i" writes it, without the general
-// formatter (a table can have millions of integer cells); returns its length.
-size_t IntegerText(int value, WCHAR* out) {
-  WCHAR reversed[10];
-  size_t digits = 0;
-  unsigned int magnitude = value < 0 ? 0u - static_cast<unsigned int>(value)
-                                     : static_cast<unsigned int>(value);
-  do {
-    reversed[digits++] = static_cast<WCHAR>(WTEXT('0') + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  size_t length = 0;
-  if (value < 0) out[length++] = WTEXT('-');
-  while (digits > 0) out[length++] = reversed[--digits];
-  return length;
+// A string cell's text, read in one call when it is short: into `small`,
+// else into `large`. False when no memory can be had for a long one.
+bool ReadCell(MSIHANDLE record, UINT field, WCHAR (&small)[kCellUnits], WString& large,
+              const WCHAR** text, size_t* length) {
+  DWORD units = kCellUnits;
+  const UINT result = MsiRecordGetStringW(record, field, small, &units);
+  if (result == ERROR_SUCCESS) {
+    *text = small;
+    *length = units < kCellUnits ? units : kCellUnits - 1;
+    return true;
+  }
+  *text = small;
+  *length = 0;
+  if (IsOutOfMemory(result)) return false;
+  // A value whose length cannot be had shows as an empty field.
+  if (result != ERROR_MORE_DATA || units >= 0x7FFFFFFFu) return true;
+  try {
+    large.resize(static_cast<size_t>(units) + 1);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  DWORD capacity = units + 1;
+  const UINT again = MsiRecordGetStringW(record, field, large.data(), &capacity);
+  if (again != ERROR_SUCCESS) return !IsOutOfMemory(again);
+  *text = large.data();
+  *length = capacity < units + 1 ? capacity : units;
+  return true;
 }
 
 }  // namespace
 
-size_t CsvRoom(const CsvCursor& cursor) {
-  const size_t capacity = static_cast<size_t>(cursor.end - cursor.data);
-  return cursor.pos < capacity ? capacity - cursor.pos : 0;
-}
-
-void PutCsvByte(CsvCursor& cursor, BYTE value) {
-  if (cursor.end != nullptr && CsvRoom(cursor) >= 1) {
-    cursor.data[cursor.pos] = value;
-  }
-  ++cursor.pos;
-}
-
-void BeginCsv(CsvCursor& cursor) {
-  // The byte-order mark and line ends are written only when they fit whole.
-  if (cursor.end != nullptr && CsvRoom(cursor) >= 3) {
-    cursor.data[0] = 0xEF;
-    cursor.data[1] = 0xBB;
-    cursor.data[2] = 0xBF;
-  }
-  cursor.pos = 3;
-}
-
-void EndCsvLine(CsvCursor& cursor) {
-  if (cursor.end != nullptr && CsvRoom(cursor) >= 2) {
-    cursor.data[cursor.pos] = 0x0D;
-    cursor.data[cursor.pos + 1] = 0x0A;
-  }
-  cursor.pos += 2;
-}
-
-namespace {
-
-// Converts text to UTF-8 into the room left, as far as it fits.
-void PutCsvText(CsvCursor& cursor, const WCHAR* text, size_t length) {
-  const size_t room = CsvRoom(cursor);
-  if (length == 0 || room == 0) return;
-  const int units = length > INT_MAX ? INT_MAX : static_cast<int>(length);
-  const int bytes = room > INT_MAX ? INT_MAX : static_cast<int>(room);
-  const int written = WideCharToMultiByte(
-      CP_UTF8, 0, text, units, reinterpret_cast<char*>(cursor.data + cursor.pos),
-      bytes, nullptr, nullptr);
-  if (written > 0) cursor.pos += static_cast<size_t>(written);
-}
-
-}  // namespace
-
-void WriteCsvField(CsvCursor& cursor, const WCHAR* text, size_t length,
-                   bool separated) {
-  size_t quotes = 0;
-  for (size_t i = 0; i < length; ++i) quotes += text[i] == '"';
-  if (cursor.end == nullptr) {
-    cursor.pos += static_cast<size_t>(Utf8Length(text, length)) + quotes + 2 +
-                  (separated ? 1 : 0);
-    return;
-  }
-  if (separated) PutCsvByte(cursor, ',');
-  PutCsvByte(cursor, '"');
-  // A quote inside the value is written twice. A quote is never part of a
-  // surrogate pair, so each run between quotes converts on its own.
-  size_t start = 0;
-  for (size_t i = 0; i < length && quotes != 0; ++i) {
-    if (text[i] != '"') continue;
-    PutCsvText(cursor, text + start, i - start);
-    PutCsvByte(cursor, '"');
-    PutCsvByte(cursor, '"');
-    start = i + 1;
-  }
-  PutCsvText(cursor, text + start, length - start);
-  PutCsvByte(cursor, '"');
-}
-
-DWORD StoreCsvLength(const CsvCursor& cursor, DWORD* slot) {
-  // A content length is 32-bit; a text that would not fit is refused rather
-  // than reported with a wrapped size.
-  if (cursor.pos > 0xFFFFFFFFu) return ERROR_FILE_TOO_LARGE;
-  *slot = static_cast<DWORD>(cursor.pos);
-  return ERROR_SUCCESS;
-}
-
-CsvCursor OpenCsvCursor(FileEntry* entry) {
-  CsvCursor cursor{entry->content.data, nullptr, 0};
-  if (cursor.data != nullptr) cursor.end = cursor.data + entry->content.length;
-  return cursor;
-}
-
-DWORD RenderTableCsv(FileEntry* entry, DWORD* slot) {
-  TableInfo* table = entry->table;
+DWORD RenderTableCsv(const TableInfo* table, CsvOutput& out) {
   if (table == nullptr) return ERROR_NOT_SUPPORTED;
-  CsvCursor cursor = OpenCsvCursor(entry);
-  DWORD result = ERROR_SUCCESS;
-
-  BeginCsv(cursor);
   const std::vector<ColumnInfo>& columns = table->columns;
+  out.ByteOrderMark();
   for (size_t i = 0; i < columns.size(); ++i) {
-    WriteCsvField(cursor, columns[i].name.c_str(), columns[i].name.size(),
-                  i != 0);
+    out.Field(columns[i].name.c_str(), columns[i].name.size(), i != 0);
   }
-  EndCsvLine(cursor);
+  out.LineEnd();
 
-  if (MsiViewExecute(table->view, 0) != ERROR_SUCCESS) {
-    return StoreCsvLength(cursor, slot);
-  }
-
+  // A view that cannot be executed leaves the header alone (but for want
+  // of memory, which would show the table empty).
+  const UINT executed = MsiViewExecute(table->view, 0);
+  if (executed != ERROR_SUCCESS) return IsOutOfMemory(executed) ? executed : ERROR_SUCCESS;
   // The row record and the execution end with the pass, whichever way it
   // ends, so that the next pass starts afresh.
   struct Rows {
@@ -156,47 +66,45 @@ DWORD RenderTableCsv(FileEntry* entry, DWORD* slot) {
       MsiViewClose(view);
     }
   } rows{table->view};
-  WString text;  // one cell text for the whole rendering
-  while (MsiViewFetch(rows.view, &rows.record) == ERROR_SUCCESS) {
+
+  WCHAR small[kCellUnits];
+  WString large;  // one buffer for every long value of the pass
+  // A fetch that fails ends the rows as if the table ended there; for want
+  // of memory the text is refused instead.
+  UINT fetched = ERROR_NO_MORE_ITEMS;
+  while (!out.stopped() &&
+         (fetched = MsiViewFetch(rows.view, &rows.record)) == ERROR_SUCCESS) {
     const MSIHANDLE record = rows.record;
     for (size_t j = 0; j < columns.size(); ++j) {
       const UINT field = static_cast<UINT>(j + 1);
       switch (columns[j].kind) {
         case ColumnKind::Integer: {
           const int value = MsiRecordGetInteger(record, field);
-          if (value == static_cast<int>(0x80000000u)) {
-            WriteCsvField(cursor, kNullInteger, 6, j != 0);
+          if (value == kNullInteger) {
+            out.Field(kNullText, 6, j != 0);
           } else {
-            WCHAR number[16];
-            WriteCsvField(cursor, number, IntegerText(value, number), j != 0);
+            out.Integer(value, j != 0);
           }
           break;
         }
         case ColumnKind::String: {
-          DWORD length = 0;
-          if (MsiRecordGetStringW(record, field, nullptr, &length) ==
-              ERROR_SUCCESS) {
-            if (!FetchRecordString(record, static_cast<UINT>(j), text,
-                                   length) &&
-                result == ERROR_SUCCESS) {
-              result = ERROR_NOT_ENOUGH_MEMORY;
-            }
+          const WCHAR* text = nullptr;
+          size_t length = 0;
+          if (!ReadCell(record, field, small, large, &text, &length)) {
+            return ERROR_NOT_ENOUGH_MEMORY;
           }
-          WriteCsvField(cursor, text.c_str(), text.size(), j != 0);
+          out.Field(text, length, j != 0);
           break;
         }
         default:
           // A stream or unknown cell has no text form: the table cannot be
-          // rendered, but the pass still runs to the end.
-          result = ERROR_NOT_SUPPORTED;
-          break;
+          // rendered.
+          return ERROR_NOT_SUPPORTED;
       }
     }
-    EndCsvLine(cursor);
+    out.LineEnd();
     MsiCloseHandle(record);
     rows.record = 0;
   }
-
-  if (result != ERROR_SUCCESS) return result;
-  return StoreCsvLength(cursor, slot);
+  return !out.stopped() && IsOutOfMemory(fetched) ? fetched : ERROR_SUCCESS;
 }

@@ -3,7 +3,6 @@
 // the table writer.
 #include <new>
 
-#include "render/csv_cursor.h"
 #include "render/render.h"
 
 namespace {
@@ -23,7 +22,7 @@ size_t TextLength(const WCHAR* text, size_t capacity) {
 // A text value longer than the usual buffer, read whole: `units` is the
 // length the engine reported, without the terminator.
 UINT ReadLongText(MSIHANDLE summary, UINT id, DWORD units, WString& text) {
-  if (units >= 0x7FFFFFFFu) return ERROR_NOT_ENOUGH_MEMORY;
+  if (units >= 0x7FFFFFFFu) return ERROR_INVALID_DATA;
   try {
     text.assign(static_cast<size_t>(units) + 1, WCHAR(0));
   } catch (const std::bad_alloc&) {
@@ -101,15 +100,16 @@ DWORD FormatFileTime(WCHAR* buffer, FILETIME time) {
   return 0;
 }
 
-DWORD RenderSummaryCsv(FileEntry* entry, DWORD* slot) {
-  CsvCursor cursor = OpenCsvCursor(entry);
-  BeginCsv(cursor);
-  WriteCsvField(cursor, WTEXT("Name"), 4, false);
-  WriteCsvField(cursor, WTEXT("Value"), 5, true);
-  EndCsvLine(cursor);
+DWORD RenderSummaryCsv(MSIHANDLE summary, CsvOutput& out) {
+  out.ByteOrderMark();
+  out.Field(WTEXT("Name"), 4, false);
+  out.Field(WTEXT("Value"), 5, true);
+  out.LineEnd();
 
   UINT count = 0;
-  if (MsiSummaryInfoGetPropertyCount(entry->record, &count) == ERROR_SUCCESS) {
+  const UINT counted = MsiSummaryInfoGetPropertyCount(summary, &count);
+  if (IsOutOfMemory(counted)) return counted;
+  if (counted == ERROR_SUCCESS) {
     for (UINT id = 0; id < 20; ++id) {
       UINT type = 0;
       INT integer = 0;
@@ -118,12 +118,15 @@ DWORD RenderSummaryCsv(FileEntry* entry, DWORD* slot) {
       DWORD units = kValueUnits;
       const WCHAR* text = value;
       WString longText;  // a text value that does not fit `value`
-      UINT result = MsiSummaryInfoGetPropertyW(entry->record, id, &type,
+      UINT result = MsiSummaryInfoGetPropertyW(summary, id, &type,
                                                &integer, &time, value, &units);
       if (result == ERROR_MORE_DATA && type == kTypeText) {
-        result = ReadLongText(entry->record, id, units, longText);
+        result = ReadLongText(summary, id, units, longText);
         text = longText.c_str();
       }
+      // A property that cannot be read is left out; for want of memory the
+      // text is refused instead.
+      if (IsOutOfMemory(result)) return result;
       if (result != ERROR_SUCCESS) continue;
       switch (type) {
         case kTypeI2:
@@ -144,10 +147,10 @@ DWORD RenderSummaryCsv(FileEntry* entry, DWORD* slot) {
       value[kValueUnits - 1] = 0;
       const size_t length = text == value ? TextLength(value, kValueUnits)
                                           : longText.size();
-      WriteCsvField(cursor, name, TextLength(name, kValueUnits), false);
-      WriteCsvField(cursor, text, length, true);
-      EndCsvLine(cursor);
+      out.Field(name, TextLength(name, kValueUnits), false);
+      out.Field(text, length, true);
+      out.LineEnd();
     }
   }
-  return StoreCsvLength(cursor, slot);
+  return ERROR_SUCCESS;
 }

@@ -1,8 +1,9 @@
 // File entries: creation, sharing and release, look-up by name, and the
 // naming rules that make every name a safe, unique path in the archive.
+#include <cstdlib>
 #include <new>
+#include <string>
 
-#include "archive/heap.h"
 #include "archive/refcount.h"
 #include "tree/tree.h"
 
@@ -61,7 +62,7 @@ Standing StandingOf(MsiArchive* archive, const WCHAR* name, size_t length) {
   }
   for (ListLink* node = archive->entries.next; node != &archive->entries;
        node = node->next) {
-    const WString& other = ListOwner<FileEntry>(node)->name;
+    const EntryName& other = ListOwner<FileEntry>(node)->name;
     const size_t n = other.size();
     if (n >= length && SameNames(other.c_str(), name, length) &&
         (n == length || IsSeparator(other[length]))) {
@@ -115,6 +116,28 @@ void SpellFoldersAsListed(MsiArchive* archive, WCHAR* name) {
 
 }  // namespace
 
+void EntryName::assign(const WCHAR* text) {
+  size_t length = 0;
+  while (length < kNameCapacity - 1 && text[length] != 0) ++length;
+  auto* block = static_cast<WCHAR*>(std::malloc((length + 2) * sizeof(WCHAR)));
+  if (block == nullptr) throw std::bad_alloc();
+  block[0] = static_cast<WCHAR>(length);
+  for (size_t i = 0; i < length; ++i) block[i + 1] = text[i];
+  block[length + 1] = 0;
+  Free();
+  block_ = block;
+}
+
+void EntryName::Free() {
+  std::free(block_);
+  block_ = nullptr;
+}
+
+bool operator==(const EntryName& name, const WString& text) {
+  return name.size() == text.size() &&
+         std::char_traits<WCHAR>::compare(name.c_str(), text.data(), text.size()) == 0;
+}
+
 FileEntry* CreateEntry(TableInfo* table) {
   FileEntry* entry = new (std::nothrow) FileEntry();
   if (entry == nullptr) return nullptr;
@@ -122,11 +145,12 @@ FileEntry* CreateEntry(TableInfo* table) {
   entry->table = table;
   entry->target = nullptr;
   entry->record = 0;
-  entry->content = Content{nullptr, 0};
-  entry->kind = kEntryNone;
   entry->size = 0;
-  entry->sized = false;
+  entry->row = 0;
   entry->refCount = 1;
+  entry->kind = kEntryNone;
+  entry->sized = false;
+  entry->streamRead = false;
   if (table != nullptr) TakeReference(&table->refCount);
   return entry;
 }
@@ -145,11 +169,6 @@ LONG ReleaseEntry(FileEntry* entry) {
   if (entry->record != 0) {
     MsiCloseHandle(entry->record);
     entry->record = 0;
-  }
-  if (entry->content.data != nullptr) {
-    HeapFree(processHeap, 0, entry->content.data);
-    entry->content.data = nullptr;
-    entry->content.length = 0;
   }
   delete entry;
   return 0;
@@ -176,7 +195,7 @@ void AppendEntry(MsiArchive* archive, FileEntry* entry) {
   NamingState* naming = IndexedNaming(archive);
   if (naming == nullptr) return;
   try {
-    const WString& name = entry->name;
+    const EntryName& name = entry->name;
     naming->entryIndex.Insert(entry, name.size());
     for (size_t i = 1; i < name.size(); ++i) {
       if (IsSeparator(name[i])) naming->folderIndex.Insert(entry, i);

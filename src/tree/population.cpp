@@ -24,12 +24,13 @@ void AddRowEntries(MsiArchive* archive, TableInfo* table) {
   if (MsiViewExecute(table->view, 0) != 0) return;
   const std::vector<CellKey> keys = CellStreamKeys(archive, table);
   MSIHANDLE record = 0;
-  while (MsiViewFetch(table->view, &record) == 0) {
+  for (uint32_t row = 0; MsiViewFetch(table->view, &record) == 0; ++row) {
     FileEntry* entry = CreateEntry(table);
     if (entry == nullptr) {
       MsiCloseHandle(record);
       continue;
     }
+    entry->row = row;
     if (InitRowEntry(entry, archive, record) == 0) {
       AppendEntry(archive, entry);
       RegisterCellStream(archive, entry, keys);

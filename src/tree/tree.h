@@ -14,31 +14,60 @@
 #include "text/text.h"
 #include "tree/name_index.h"
 
-enum EntryKind : int32_t {
+enum EntryKind : uint8_t {
   kEntryNone = 0,
   SummaryInfo = 1,
   StreamCell = 2,
   TableCsv = 3,
 };
 
-struct Content {
-  BYTE* data;     // block on the process heap, owned, or null
-  DWORD length;   // capacity while filling, then the valid byte count
+// An entry's name: its UTF-16 units in one owned block that also holds the
+// length, so that an entry carries one pointer for it. Read like a string;
+// empty until assigned.
+class EntryName {
+ public:
+  EntryName() = default;
+  ~EntryName() { Free(); }
+  EntryName(const EntryName&) = delete;
+  EntryName& operator=(const EntryName&) = delete;
+
+  const WCHAR* c_str() const { return block_ != nullptr ? block_ + 1 : kEmpty; }
+  size_t size() const { return block_ != nullptr ? block_[0] : 0; }
+  bool empty() const { return size() == 0; }
+  WCHAR operator[](size_t i) const { return c_str()[i]; }
+  WCHAR back() const { return c_str()[size() - 1]; }
+  operator WString() const { return WString(c_str(), size()); }
+  // Replaces the text (at most kNameCapacity - 1 units are kept); throws
+  // std::bad_alloc, the name unchanged, when no memory can be had.
+  void assign(const WCHAR* text);
+
+ private:
+  void Free();
+  static constexpr WCHAR kEmpty[1] = {0};
+  WCHAR* block_ = nullptr;  // the length, the units, a terminator
 };
 
+bool operator==(const EntryName& name, const WString& text);
+
+// One file the host sees. Kept small: a database can list millions.
 struct FileEntry {
   ListLink link;       // node in the archive's `entries`
   TableInfo* table;    // holds one reference; null for the summary entry
   FileEntry* target;   // alias target, holds one reference; else null
-  WString name;        // path inside the archive, at most 259 characters
+  EntryName name;      // path inside the archive, at most 259 characters
   MSIHANDLE record;    // row record or summary handle, owned; 0 for a CSV
-  Content content;
-  int32_t kind;        // EntryKind
-  DWORD size;
+  DWORD size;          // of the content: the final target's counts
+  // The record's place among the rows its table's view gives, so that the
+  // row can be fetched again when its stream has been read.
+  uint32_t row;
+  volatile LONG refCount;
+  EntryKind kind;
   // Set once `size` is known: measured, or known to be empty because the
   // table cannot be shown as text. Until then extraction measures first.
   bool sized;
-  volatile LONG refCount;
+  // Set once anything was read of the record's stream: it is never read
+  // again (the engine documents no way back to its start).
+  bool streamRead;
 };
 
 // What the tree keeps beside an archive's entries while it names them.

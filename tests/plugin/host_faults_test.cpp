@@ -21,10 +21,17 @@ namespace {
 
 int calls = 0;
 int stopAt = 0;  // the call that says stop (or throws); 0: never
+std::vector<int> totals;  // what each call reported
 HANDLE closeFromCallback = nullptr;
 
-int WINAPI StopWide(WCHAR*, int) { return ++calls == stopAt ? 0 : 1; }
-int WINAPI StopNarrow(char*, int) { return ++calls == stopAt ? 0 : 1; }
+int WINAPI StopWide(WCHAR*, int total) {
+  totals.push_back(total);
+  return ++calls == stopAt ? 0 : 1;
+}
+int WINAPI StopNarrow(char*, int total) {
+  totals.push_back(total);
+  return ++calls == stopAt ? 0 : 1;
+}
 int WINAPI ThrowWide(WCHAR*, int) {
   if (++calls == stopAt) throw std::runtime_error("host callback failed");
   return 1;
@@ -59,6 +66,7 @@ class HostFaults : public ::testing::Test {
   static void Reset() {
     calls = 0;
     stopAt = 0;
+    totals.clear();
     SetProcessDataProcW(nullptr, nullptr);
     SetProcessDataProc(nullptr, nullptr);
   }
@@ -81,7 +89,7 @@ TEST_F(HostFaults, CallbackStopsAtEveryChunkAndKeepsWhatWasWritten) {
     std::string database;
     const char* entry;
   };
-  // Ten whole chunks, a chunk and a part, a few bytes, nothing.
+  // Entries of one write or none (the corpus's and the fixtures' own).
   const Case cases[] = {{CorpusFile("wix3__SimpleBinary.msi"), "Binary\\Binary1"},
                         {FixtureFile("types.msi"), "Binary\\big"},
                         {FixtureFile("types.msi"), "Binary\\alphabet"},
@@ -100,16 +108,20 @@ TEST_F(HostFaults, CallbackStopsAtEveryChunkAndKeepsWhatWasWritten) {
       ASSERT_TRUE(archive.ListUntil(HostName(c.entry), &header));
       ASSERT_EQ(0, ExtractTo(archive.get(), outText));
       const std::string whole = ReadAll(out);
+      const std::vector<int> reported = totals;
       const int total = calls;
       ASSERT_EQ(header.unpSize, whole.size());
-      ASSERT_EQ(static_cast<int>((whole.size() + 4095) / 4096) + 1, total);
+      ASSERT_FALSE(reported.empty());
+      EXPECT_EQ(0, reported.front());
+      EXPECT_EQ(static_cast<int>(whole.size()), reported.back());
 
       for (int k = 1; k <= total; ++k) {
         calls = 0;
         stopAt = k;
         EXPECT_EQ(kHostNotSupported, ExtractTo(archive.get(), outText)) << k;
         EXPECT_EQ(k, calls);
-        const size_t kept = std::min<size_t>(static_cast<size_t>(k - 1) * 4096, whole.size());
+        // What was written before the call that said stop stays.
+        const size_t kept = static_cast<size_t>(reported[static_cast<size_t>(k - 1)]);
         EXPECT_TRUE(ReadAll(out) == whole.substr(0, kept)) << "stopped at call " << k;
       }
       // Stopped extractions leave the entry intact for the next one.
@@ -132,7 +144,7 @@ TEST_F(HostFaults, ThrowingCallbackIsContainedAndTheFileClosed) {
   const size_t before = OpenDescriptors();
 #endif
   SetProcessDataProcW(nullptr, ThrowWide);
-  for (stopAt = 1; stopAt <= 3; ++stopAt) {
+  for (stopAt = 1; stopAt <= 2; ++stopAt) {  // before the write, at the end
     calls = 0;
     EXPECT_EQ(kHostNotSupported, ExtractTo(archive.get(), outText)) << stopAt;
   }

@@ -1,4 +1,4 @@
-// Stream cells, aliases and the content block's life, and the summary
+// Stream cells and aliases read again and again, and the summary
 // information file.
 #include <string>
 
@@ -33,70 +33,52 @@ TEST_F(StreamCellTest, MeasuresAndReadsTheStream) {
   EXPECT_EQ(std::string(4096, 'B'), MeasureAndFill(&page->entry));
   auto empty = Cell("empty");
   EXPECT_EQ(std::string(), MeasureAndFill(&empty->entry));
-  EXPECT_EQ(nullptr, GetContent(&empty->entry).data);
 }
 
-TEST_F(StreamCellTest, AliasSharesItsFinalTarget) {
+// An alias lists its final target's size and shows the same bytes, read
+// through its own record; every reading after the first fetches the row
+// afresh, so that each gives the whole stream.
+TEST_F(StreamCellTest, EveryReadingGivesTheWholeStream) {
   auto target = Cell("ten");
   auto middle = Cell("ten");
   auto alias = Cell("ten");
   middle->entry.target = &target->entry;
   alias->entry.target = &middle->entry;
-
-  EXPECT_EQ(0u, MaterialiseContent(&alias->entry, nullptr));
+  HandArchive hand;
+  EXPECT_EQ(0u, MeasureContent(&hand.archive, &alias->entry));
   EXPECT_EQ(10000u, target->entry.size);
   EXPECT_EQ(0u, alias->entry.size);
   EXPECT_EQ(10000u, GetContentSize(&alias->entry));
-  EXPECT_EQ(0u, PrepareContent(&alias->entry));
-  EXPECT_EQ(&target->entry.content, &GetContent(&alias->entry));
-  EXPECT_EQ(10000u, target->entry.content.length);
+  for (FileEntry* entry : {&target->entry, &target->entry, &alias->entry, &alias->entry,
+                           &target->entry}) {
+    EXPECT_EQ(std::string(10000, 'A'), Produce(&hand.archive, entry));
+  }
 }
 
-// Listing an alias after its target was extracted measures a target whose
-// block is full; a second read through the same record would deliver less.
-TEST_F(StreamCellTest, MeasuringAFilledCellKeepsItsSize) {
-  auto target = Cell("ten");
-  auto alias = Cell("ten");
-  alias->entry.target = &target->entry;
-  ASSERT_EQ(std::string(10000, 'A'), MeasureAndFill(&target->entry));
-  const BYTE* block = target->entry.content.data;
-
-  EXPECT_EQ(0u, MaterialiseContent(&alias->entry, nullptr));
-  EXPECT_EQ(10000u, GetContentSize(&alias->entry));
-  EXPECT_EQ(0u, PrepareContent(&alias->entry));
-  EXPECT_EQ(block, GetContent(&alias->entry).data);
-  EXPECT_EQ(10000u, GetContent(&alias->entry).length);
-  EXPECT_EQ(std::string(10000, 'A'),
-            std::string(reinterpret_cast<const char*>(block), 10000));
-}
-
-// A fill that fails must not leave a zero block behind that the next
-// extraction would write out as the content.
-TEST_F(StreamCellTest, FailedFillReleasesTheBlock) {
+// A reading that cannot start leaves the entry to try again: a failure is
+// never content.
+TEST_F(StreamCellTest, FailedReadingIsTriedAgain) {
   auto cell = Cell("ten");
-  ASSERT_EQ(0u, MaterialiseContent(&cell->entry, nullptr));
+  HandArchive hand;
+  ASSERT_EQ(0u, MeasureContent(&hand.archive, &cell->entry));
   const MSIHANDLE record = cell->entry.record;
   cell->entry.record = 0;  // the read now fails
-  EXPECT_NE(0u, PrepareContent(&cell->entry));
-  EXPECT_EQ(nullptr, cell->entry.content.data);
-  EXPECT_EQ(0u, cell->entry.content.length);
-  EXPECT_NE(0u, PrepareContent(&cell->entry));  // still no success
-
+  DWORD result = 0;
+  EXPECT_EQ(std::string(), Produce(&hand.archive, &cell->entry, &result));
+  EXPECT_NE(0u, result);
   cell->entry.record = record;  // tries again, and now succeeds
-  EXPECT_EQ(0u, PrepareContent(&cell->entry));
-  ASSERT_NE(nullptr, cell->entry.content.data);
-  EXPECT_EQ(10000u, cell->entry.content.length);
-  EXPECT_EQ('A', cell->entry.content.data[9999]);
+  EXPECT_EQ(std::string(10000, 'A'), Produce(&hand.archive, &cell->entry));
 }
 
 TEST(Content, UnknownKindIsNotSupported) {
   HandEntry entry(kEntryNone, nullptr);
   entry.entry.size = 5;
-  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED),
-            MaterialiseContent(&entry.entry, nullptr));
+  HandArchive hand;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), MeasureContent(&hand.archive, &entry.entry));
   EXPECT_EQ(5u, entry.entry.size);
-  EXPECT_NE(0u, PrepareContent(&entry.entry));
-  EXPECT_EQ(nullptr, entry.entry.content.data);
+  DWORD result = 0;
+  EXPECT_EQ(std::string(), Produce(&hand.archive, &entry.entry, &result));
+  EXPECT_NE(0u, result);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

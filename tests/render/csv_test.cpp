@@ -63,39 +63,38 @@ TEST_F(CsvTest, UnrenderableColumnsFailOnlyWithRows) {
     HandTable rows(db.get(), "BlobsRows",
                    {{"Id", ColumnKind::Integer}, {"Data", kind}});
     HandEntry entry(TableCsv, &rows.info);
+    HandArchive hand;
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED),
-              MaterialiseContent(&entry.entry, nullptr));
+              MeasureContent(&hand.archive, &entry.entry));
     EXPECT_EQ(0u, entry.entry.size);
-    // Size 0 never gets a block: it extracts as an empty file.
-    EXPECT_EQ(0u, PrepareContent(&entry.entry));
-    EXPECT_EQ(nullptr, GetContent(&entry.entry).data);
+    // Size 0: it extracts as an empty file.
+    EXPECT_EQ(std::string(), Produce(&hand.archive, &entry.entry));
     // The view was closed, so the table renders again the same way.
+    entry.entry.sized = false;
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED),
-              MaterialiseContent(&entry.entry, nullptr));
+              MeasureContent(&hand.archive, &entry.entry));
   }
 }
 
-TEST(CsvField, MeasuresUtf8AndNeverWritesPastEnd) {
+TEST(CsvField, MeasuresUtf8AndNeverWritesPastTheBuffer) {
   const WCHAR text[] = {0x00E9, 0x20AC, 0xD83D, 0xDE00, 'x', 0};
-  CsvCursor counting{nullptr, nullptr, 0};
-  WriteCsvField(counting, text, 5, true);
-  EXPECT_EQ(1u + 2u + 2u + 3u + 4u + 1u, counting.pos);
-  WriteCsvField(counting, text, 0, false);
-  EXPECT_EQ(13u + 2u, counting.pos);
+  CsvOutput counting;
+  counting.Field(text, 5, true);
+  EXPECT_EQ(1u + 2u + 2u + 3u + 4u + 1u, counting.count());
+  counting.Field(text, 0, false);
+  EXPECT_EQ(13u + 2u, counting.count());
 
+  // Through a buffer barely longer than the field: handed over in pieces
+  // no longer than the buffer, and nothing lost.
   BYTE block[16];
-  std::memset(block, 0x5A, sizeof block);
-  CsvCursor writing{block, block + 13, 0};
-  WriteCsvField(writing, text, 5, true);
-  EXPECT_EQ(13u, writing.pos);
-  EXPECT_EQ(0, std::memcmp(block, ",\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80x\"",
-                           13));
-
-  // A block too short for the field: bytes stop at `end`.
-  std::memset(block, 0x5A, sizeof block);
-  CsvCursor tight{block, block + 4, 0};
-  WriteCsvField(tight, text, 5, false);
-  for (size_t i = 4; i < sizeof block; ++i) EXPECT_EQ(0x5A, block[i]) << i;
+  Collected collected;
+  CsvOutput writing(block, CsvOutput::kMinimumCapacity, &collected, false);
+  writing.Field(text, 5, true);
+  writing.Field(text, 5, true);
+  EXPECT_TRUE(writing.Finish());
+  const std::string field = ",\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80x\"";
+  EXPECT_EQ(field + field, collected.bytes);
+  for (size_t piece : collected.pieces) EXPECT_LE(piece, sizeof block);
 }
 
 }  // namespace

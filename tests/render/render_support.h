@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/archive.h"
 #include "plugin/module.h"
 #include "render/render.h"
 #include "support/helpers.h"
@@ -79,21 +80,47 @@ struct HandEntry {
     entry.refCount = 1;
   }
   ~HandEntry() {
-    FreeContent(&entry.content);
     if (entry.record != 0) MsiCloseHandle(entry.record);
   }
 };
 
-// Measures, then fills; returns the bytes and checks the two agree.
+// An archive with nothing in it but what producing content keeps.
+struct HandArchive {
+  MsiArchive archive{};
+  ~HandArchive() { ClearContent(&archive); }
+};
+
+// Keeps every byte produced, and the size of each piece.
+struct Collected final : ContentSink {
+  std::string bytes;
+  std::vector<size_t> pieces;
+  bool Put(const BYTE* data, size_t count) override {
+    bytes.append(reinterpret_cast<const char*>(data), count);
+    pieces.push_back(count);
+    return true;
+  }
+};
+
+// Produces the entry's content; the bytes, and the result in `result`.
+inline std::string Produce(MsiArchive* archive, FileEntry* entry, DWORD* result = nullptr) {
+  Collected collected;
+  const DWORD produced = ProduceContent(archive, entry, collected);
+  if (result != nullptr) {
+    *result = produced;
+  } else {
+    EXPECT_EQ(0u, produced);
+  }
+  return collected.bytes;
+}
+
+// Measures, then produces; returns the bytes and checks the two agree.
 inline std::string MeasureAndFill(FileEntry* entry) {
-  EXPECT_EQ(0u, MaterialiseContent(entry, nullptr));
+  HandArchive hand;
+  EXPECT_EQ(0u, MeasureContent(&hand.archive, entry));
   const DWORD measured = GetContentSize(entry);
-  EXPECT_EQ(0u, PrepareContent(entry));
-  const Content& content = GetContent(entry);
-  EXPECT_EQ(measured, content.length);
-  if (content.data == nullptr) return std::string();
-  return std::string(reinterpret_cast<const char*>(content.data),
-                     content.length);
+  const std::string bytes = Produce(&hand.archive, entry);
+  EXPECT_EQ(measured, bytes.size());
+  return bytes;
 }
 
 // The record of the row whose column `column` (1-based field) holds key.

@@ -318,12 +318,11 @@ TEST_F(Naming, StreamsRowsAliasExistingCells) {
 
 TEST_F(Naming, ReleaseClosesNothingItDoesNotOwn) {
   FileEntry* entry = CreateEntry(nullptr);
-  entry->content.data = static_cast<BYTE*>(HeapAlloc(processHeap, 0, 16));
-  entry->content.length = 16;
+  entry->name.assign(W("kept").c_str());
   TakeReference(&entry->refCount);
   EXPECT_EQ(ReleaseEntry(entry), 1);
-  EXPECT_NE(entry->content.data, nullptr);
-  EXPECT_EQ(ReleaseEntry(entry), 0);  // frees the block into the process heap
+  EXPECT_EQ(Narrow(entry->name), "kept");
+  EXPECT_EQ(ReleaseEntry(entry), 0);  // frees the name with the entry
 }
 
 }  // namespace
