@@ -2,6 +2,7 @@
 // the listing handed out last; the two path arguments only say where.
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "archive/archive.h"
 #include "archive/refcount.h"
@@ -91,14 +92,16 @@ int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
     ~Release() { ReleaseEntry(entry); }
   } release{entry};
 
-  WCHAR buffer[kDestinationUnits];
+  // As long as a path may be: on the heap, not on the host's stack.
+  std::vector<WCHAR> destination(kDestinationUnits);
+  WCHAR* buffer = destination.data();
   // A destination that does not fit is refused: cutting it would write the
   // file under a name nobody asked for, or over another entry's file.
   const bool composed = ComposeDestinationPath(buffer, destPath, destName);
   std::optional<OutputFile> output;
   if (operation == kExtract) {
     if (!composed) return kHostCreateFailed;
-    output.emplace(buffer, archive->archiveTime);
+    output.emplace(HostFilePath(buffer).c_str(), archive->archiveTime);
     if (output->get() == nullptr) return kHostCreateFailed;
   } else if (!composed || buffer[0] == 0) {
     // A test reports progress under the entry's own name when the host
