@@ -25,14 +25,14 @@ size_t UnitLength(const WCHAR* text) {
 // Hands the whole content to `file` in 4096-byte chunks, reporting the
 // running total before each chunk and once at the end. Without a file (a
 // test) nothing is written, but the chunks and reports are the same.
-// 0, 19 (write error) or 24 (stopped).
+// 0, 19 (write error) or 21 (stopped).
 int WriteContent(HANDLE file, WCHAR* path, const Content& content) {
   DWORD total = 0;
   for (;;) {
     const ProcessDataProcW wide = processDataProcW.load();
     const int go = wide != nullptr ? wide(path, static_cast<int>(total))
                                    : ReportProgress(path, total);
-    if (go == 0) return kHostNotSupported;
+    if (go == 0) return kHostAborted;
     DWORD chunk = kChunkBytes;
     if (static_cast<uint64_t>(total) + kChunkBytes > content.length) {
       chunk = content.length - total;
@@ -79,9 +79,25 @@ class OutputFile {
   FILETIME time_;
 };
 
-// Extracts or tests the current entry: its
-// content is produced the same way for both, and content shorter than the
-// size listed for it is a failure, after the bytes there are were written.
+// What the host is told when an entry's content cannot be produced: a
+// table that cannot be shown as text is not supported (and extracted as an
+// empty file), memory may run out, and anything else the engine answers
+// while reading is damaged data.
+int ContentFailure(DWORD result) {
+  switch (result) {
+    case ERROR_NOT_SUPPORTED:
+      return kHostNotSupported;
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return kHostNoMemory;
+    default:
+      return kHostBadData;
+  }
+}
+
+// Extracts or tests the current entry: its content is produced the same
+// way for both, and content shorter than the size listed for it (a stream
+// cut short in a damaged file) is damaged data, after the bytes there are
+// were written.
 int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
                    WCHAR* destName) {
   FileEntry* entry = archive->currentEntry;
@@ -111,12 +127,13 @@ int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
                                                          : kDestinationUnits - 1;
     buffer[name.copy(buffer, n)] = 0;
   }
-  if (PrepareContent(entry) != ERROR_SUCCESS) return kHostNotSupported;
+  const DWORD prepared = PrepareContent(entry);
+  if (prepared != ERROR_SUCCESS) return ContentFailure(prepared);
   const Content& content = GetContent(entry);
   const int result =
       WriteContent(output ? output->get() : nullptr, buffer, content);
   if (result == kHostSuccess && content.length < GetContentSize(entry)) {
-    return kHostNotSupported;
+    return kHostBadData;
   }
   return result;
 }
@@ -183,8 +200,10 @@ int WINAPI ProcessFileW(HANDLE handle, int operation, WCHAR* destPath,
       default:
         return kHostNotSupported;
     }
+  } catch (const std::bad_alloc&) {
+    return kHostNoMemory;
   } catch (...) {
-    // No memory, or a host callback that threw: the entry is not done.
+    // A host callback that threw: the entry is not done.
     return kHostNotSupported;
   }
 }
@@ -204,6 +223,8 @@ int WINAPI ProcessFile(HANDLE handle, int operation, char* destPath,
     AnsiToWide(&names.path, destPath);
     MultiByteToWideBuffer(&names.name, CP_UTF8, destName);
     return ProcessFileW(handle, operation, names.path.text, names.name.text);
+  } catch (const std::bad_alloc&) {
+    return kHostNoMemory;
   } catch (...) {
     return kHostNotSupported;
   }
