@@ -75,6 +75,12 @@ struct FILETIME {
 };
 typedef FILETIME* LPFILETIME;
 
+// The one member msiarc uses.
+struct LARGE_INTEGER {
+  LONGLONG QuadPart;
+};
+typedef LARGE_INTEGER* PLARGE_INTEGER;
+
 struct SYSTEMTIME {
   WORD wYear;
   WORD wMonth;
@@ -143,7 +149,10 @@ typedef WIN32_FIND_DATAW* LPWIN32_FIND_DATAW;
 #define GENERIC_WRITE 0x40000000L
 #define GENERIC_READ 0x80000000L
 #define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
 #define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define FILE_BEGIN 0
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 
@@ -176,8 +185,13 @@ BOOL FindClose(HANDLE search);
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD share, void* security,
                    DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, LPVOID data, DWORD bytes, LPDWORD got,
+              void* overlapped);
 BOOL WriteFile(HANDLE file, LPCVOID data, DWORD bytes, LPDWORD written,
                void* overlapped);
+// From the start of the file only (FILE_BEGIN).
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
+                      PLARGE_INTEGER position, DWORD method);
 BOOL SetEndOfFile(HANDLE file);
 // The last-write time only: a null time leaves that time as it is, and the
 // creation time is not kept on Linux.

@@ -49,10 +49,14 @@ MSIARC_EXPORT void WINAPI PackSetDefaultParams(PackDefaultParams* params);
 
 // Host result codes.
 constexpr int kHostSuccess = 0;
+constexpr int kHostEndArchive = 10;    // no further entry
 constexpr int kHostNoMemory = 11;
+constexpr int kHostBadData = 12;       // an entry's content is damaged
+constexpr int kHostBadArchive = 13;    // a compound file the engine cannot open
 constexpr int kHostUnknownFormat = 14;
 constexpr int kHostCreateFailed = 16;
 constexpr int kHostWriteFailed = 19;
+constexpr int kHostAborted = 21;       // the host's callback said stop
 constexpr int kHostNotSupported = 24;
 
 // ProcessFile's operations.

@@ -2,6 +2,7 @@
 // the listing handed out last; the two path arguments only say where.
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "archive/archive.h"
 #include "archive/refcount.h"
@@ -44,13 +45,13 @@ class HostOutput final : public ContentSink {
     return true;
   }
   // The host's progress callback with the running total; false (and the
-  // result 24) when it says stop.
+  // result 21, aborted) when it says stop.
   bool Report() {
     const ProcessDataProcW wide = processDataProcW.load();
     const int go = wide != nullptr ? wide(path_, static_cast<int>(total_))
                                    : ReportProgress(path_, total_);
     if (go != 0) return true;
-    result_ = kHostNotSupported;
+    result_ = kHostAborted;
     return false;
   }
   int result() const { return result_; }
@@ -93,9 +94,25 @@ class OutputFile {
   FILETIME time_;
 };
 
+// What the host is told when an entry's content cannot be produced: a
+// table that cannot be shown as text is not supported (and extracted as an
+// empty file), memory may run out, and anything else the engine answers
+// while reading is damaged data.
+int ContentFailure(DWORD result) {
+  switch (result) {
+    case ERROR_NOT_SUPPORTED:
+      return kHostNotSupported;
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return kHostNoMemory;
+    default:
+      return kHostBadData;
+  }
+}
+
 // Extracts or tests the current entry: its content is produced the same way
 // for both, written as it comes, and content shorter than the size listed
-// for it is a failure, after the bytes there are were written.
+// for it (a stream cut short in a damaged file) is damaged data, after the
+// bytes there are were written.
 int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
                    WCHAR* destName) {
   FileEntry* entry = archive->currentEntry;
@@ -106,14 +123,16 @@ int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
     ~Release() { ReleaseEntry(entry); }
   } release{entry};
 
-  WCHAR buffer[kDestinationUnits];
+  // As long as a path may be: on the heap, not on the host's stack.
+  std::vector<WCHAR> destination(kDestinationUnits);
+  WCHAR* buffer = destination.data();
   // A destination that does not fit is refused: cutting it would write the
   // file under a name nobody asked for, or over another entry's file.
   const bool composed = ComposeDestinationPath(buffer, destPath, destName);
   std::optional<OutputFile> output;
   if (operation == kExtract) {
     if (!composed) return kHostCreateFailed;
-    output.emplace(buffer, archive->archiveTime);
+    output.emplace(HostFilePath(buffer).c_str(), archive->archiveTime);
     if (output->get() == nullptr) return kHostCreateFailed;
   } else if (!composed || buffer[0] == 0) {
     // A test reports progress under the entry's own name when the host
@@ -126,9 +145,9 @@ int ProduceCurrent(MsiArchive* archive, int operation, WCHAR* destPath,
   HostOutput out(output ? output->get() : nullptr, buffer);
   const DWORD produced = ProduceContent(archive, entry, out);
   if (produced == kContentStopped) return out.result();
-  if (produced != ERROR_SUCCESS && produced != kContentShort) return kHostNotSupported;
+  if (produced != ERROR_SUCCESS && produced != kContentShort) return ContentFailure(produced);
   if (!out.Report()) return out.result();
-  return produced == ERROR_SUCCESS ? kHostSuccess : kHostNotSupported;
+  return produced == ERROR_SUCCESS ? kHostSuccess : kHostBadData;
 }
 
 }  // namespace
@@ -193,8 +212,10 @@ int WINAPI ProcessFileW(HANDLE handle, int operation, WCHAR* destPath,
       default:
         return kHostNotSupported;
     }
+  } catch (const std::bad_alloc&) {
+    return kHostNoMemory;
   } catch (...) {
-    // No memory, or a host callback that threw: the entry is not done.
+    // A host callback that threw: the entry is not done.
     return kHostNotSupported;
   }
 }
@@ -214,6 +235,8 @@ int WINAPI ProcessFile(HANDLE handle, int operation, char* destPath,
     AnsiToWide(&names.path, destPath);
     MultiByteToWideBuffer(&names.name, CP_UTF8, destName);
     return ProcessFileW(handle, operation, names.path.text, names.name.text);
+  } catch (const std::bad_alloc&) {
+    return kHostNoMemory;
   } catch (...) {
     return kHostNotSupported;
   }

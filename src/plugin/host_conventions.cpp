@@ -20,7 +20,38 @@ bool StartsWithNoCase(const WCHAR* buffer, size_t length, const WCHAR* prefix,
 
 #ifdef _WIN32
 
+namespace {
+
+bool StartsWith(const WString& text, const WCHAR* prefix) {
+  return text.compare(0, wcslen(prefix), prefix) == 0;
+}
+
+}  // namespace
+
 WString HostEntryName(const WString& name) { return name; }
+
+WString HostFilePath(const WCHAR* path) {
+  WString given(path);
+  if (given.size() <= kShortPathUnits) return given;
+  // Already in a form Windows takes literally.
+  if (StartsWith(given, L"\\\\?\\") || StartsWith(given, L"\\??\\") ||
+      StartsWith(given, L"\\\\.\\")) {
+    return given;
+  }
+  // Windows resolves no "/", ".", ".." or doubled separator in the long
+  // form. So the path is first made what Windows makes of an ordinary one:
+  // full (against the current folder when relative) and normalised, which
+  // also keeps a ".." the host gave from reaching the file system as a name.
+  const DWORD needed = GetFullPathNameW(path, 0, nullptr, nullptr);
+  if (needed == 0) return given;
+  WString full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(path, needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return given;
+  full.resize(length);
+  if (StartsWith(full, L"\\\\?\\") || StartsWith(full, L"\\\\.\\")) return full;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
 
 int HostFileTime(FILETIME archiveTime) {
   return static_cast<int>(PackDosDateTime(archiveTime));
@@ -59,6 +90,9 @@ int HostFileTime(FILETIME archiveTime) {
 }
 
 int HostFileAttributes() { return kRegularFileMode; }
+
+// A Linux path is as long as the platform allows, in one form.
+WString HostFilePath(const WCHAR* path) { return WString(path); }
 
 #endif
 

@@ -5,7 +5,8 @@
 // conventions: it splits entry names only on "/", takes the time field as a
 // Unix time and the attribute field as a Unix file mode. It also passes the
 // whole destination as one absolute name, which may be far longer than the
-// 259 units of a Windows path. Those choices live here and nowhere else;
+// 259 units of an ordinary Windows path; on Windows such a path needs a
+// form of its own. Those choices live here and nowhere else;
 // inside the archive names keep their backslashes on both platforms.
 #pragma once
 
@@ -18,8 +19,11 @@ struct MsiArchive;
 struct FileEntry;
 
 #ifdef _WIN32
-// 259 units and the terminator.
-constexpr size_t kDestinationUnits = 260;
+// The longest path Windows takes (32,767 units, in the \\?\ form) and the
+// terminator.
+constexpr size_t kDestinationUnits = 32768;
+// The longest path Windows takes in its ordinary form: 259 units.
+constexpr size_t kShortPathUnits = 259;
 #else
 // The platform's path limit: 4096 bytes, the terminator included.
 constexpr size_t kDestinationUnits = 4096;
@@ -47,6 +51,15 @@ void StoreAnsiName(char* field, int fieldBytes, const WString& name);
 // The same into any code page.
 void StoreNameInCodePage(UINT codePage, char* field, int fieldBytes,
                          const WString& name);
+
+// The path a file is created at for a destination the host gave or that
+// was composed from what it gave. On Windows a path past 259 units takes
+// the form that lifts that limit (C:\... as \\?\C:\..., \\server\share\...
+// as \\?\UNC\server\share\...), after it is made full and normalised as
+// Windows makes a short path ("/" as "\", "." and ".." resolved); a path
+// already in that form is taken as it is. Elsewhere, and for a shorter
+// path, the path itself.
+WString HostFilePath(const WCHAR* path);
 
 // Extraction steps (extraction.cpp). The buffer holds kDestinationUnits.
 // False, with the buffer emptied, when path and name do not fit.

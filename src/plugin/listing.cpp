@@ -111,11 +111,13 @@ int ListOne(HANDLE handle, Record* header, Fill fill) {
     MsiArchive* archive = call.get();
     if (archive == nullptr) return kHostNotSupported;
     ListedEntry listed;
-    if (!NextListedEntry(archive, listed)) return kHostNotSupported;
+    if (!NextListedEntry(archive, listed)) return kHostEndArchive;
     if (header != nullptr) fill(*header, listed);
     return kHostSuccess;
+  } catch (const std::bad_alloc&) {
+    // No memory for the name, say.
+    return kHostNoMemory;
   } catch (...) {
-    // No memory for the name, say: the listing has only its own codes.
     return kHostNotSupported;
   }
 }

@@ -5,10 +5,20 @@
 
 namespace {
 
-WCHAR Fold(WCHAR c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<WCHAR>(c - 'A' + 'a');
-  return c == '/' ? WCHAR('\\') : c;
+#include "tree/upcase_table.inc"
+
+}  // namespace
+
+WCHAR UpcaseUnit(WCHAR c) {
+  const unsigned unit = static_cast<uint16_t>(c);
+  const int delta = kUpcaseDelta[kUpcaseBlockOf[unit >> kUpcaseBlockBits]]
+                                [unit & ((1u << kUpcaseBlockBits) - 1)];
+  return static_cast<WCHAR>(static_cast<uint16_t>(unit + delta));
 }
+
+namespace {
+
+WCHAR Fold(WCHAR c) { return c == '/' ? WCHAR('\\') : UpcaseUnit(c); }
 
 uint64_t HashName(const WCHAR* name, size_t length) {
   uint64_t hash = 14695981039346656037ULL;

@@ -1,9 +1,9 @@
 // The index of entry names beside an archive's `entries`: a leading part
 // of an entry's name (the whole name, or a folder the name needs), compared
-// as names are compared (ASCII A-Z match a-z, "/" matches "\", every other
-// character exactly), to the earliest entry bearing it. Open addressing
-// over a flat array of (hash, entry, length) slots, so that a look-up
-// touches little memory.
+// as names are compared (each UTF-16 unit by its upper case, as the Windows
+// file system compares file names, and "/" matches "\"), to the earliest
+// entry bearing it. Open addressing over a flat array of (hash, entry,
+// length) slots, so that a look-up touches little memory.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,10 @@
 
 struct FileEntry;
 
+// The upper case of one UTF-16 unit as the Windows file system folds file
+// names: the table of Wine and of NTFS volumes, per unit, no special
+// casing (scripts/generate-upcase-table.py says which units fold).
+WCHAR UpcaseUnit(WCHAR c);
 // Whether the first `length` units of two names are the same name.
 bool SameNames(const WCHAR* a, const WCHAR* b, size_t length);
 // The text with every unit folded as names are compared: appended to `out`.

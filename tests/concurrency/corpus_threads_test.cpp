@@ -55,7 +55,7 @@ void ListAndExtract(HANDLE handle, const fs::path& folder, Listing* out) {
     }
     out->bytes.push_back(ReadAll(folder / file));
   }
-  if (result != kHostNotSupported && out->problem.empty()) {
+  if (result != kHostEndArchive && out->problem.empty()) {
     out->problem = "the listing ended with " + std::to_string(result);
   }
 }

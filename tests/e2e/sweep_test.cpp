@@ -90,8 +90,12 @@ fs::path TextPath(const WCHAR* text) {
 }
 
 bool IsHostCode(int code) {
-  return code == 0 || code == 11 || code == 14 || code == 16 || code == 19 ||
-         code == 24;
+  switch (code) {
+    case 0: case 10: case 11: case 12: case 13: case 14: case 16: case 19: case 21: case 24:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // Aborts the process when one file takes longer than the limit: a hang.
@@ -144,7 +148,7 @@ class Watchdog {
 
 struct Tally {
   size_t files = 0;
-  size_t refused = 0;         // open failed (14 or 11)
+  size_t refused = 0;         // open failed (13, 14 or 11)
   size_t opened = 0;
   size_t entries = 0;         // listed, over all three passes' first
   size_t extracted = 0;
@@ -162,7 +166,7 @@ std::string Pass(const fs::path& file, int operation, const fs::path& dest,
   data.openMode = operation == 0 ? 0 : 1;
   HANDLE handle = e.OpenArchiveW(&data);
   if (handle == nullptr) {
-    if (data.openResult != 14 && data.openResult != 11) {
+    if (data.openResult != 13 && data.openResult != 14 && data.openResult != 11) {
       return "open failed with result " + std::to_string(data.openResult);
     }
     if (operation == 0) ++tally->refused;
@@ -180,7 +184,7 @@ std::string Pass(const fs::path& file, int operation, const fs::path& dest,
     header = HeaderDataExW{};
     const int read = e.ReadHeaderExW(handle, &header);
     if (read != 0) {
-      if (read != 24) ++tally->codes[read];
+      if (read != 10) ++tally->codes[read];
       if (!IsHostCode(read)) problem = "ReadHeaderExW gave " + std::to_string(read);
       break;
     }

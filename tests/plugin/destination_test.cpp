@@ -75,6 +75,32 @@ TEST(Destination, RefusesWhatDoesNotFit) {
   EXPECT_FALSE(fits);
 }
 
+// Past 259 units a Windows path takes the form that lifts the limit, made
+// full and normalised first, since Windows takes that form literally.
+TEST(Destination, LongPathsTakeTheLongForm) {
+  const WString leaf(300, WTEXT('n'));
+  const WString shortPath = W("C:\\a/b.bin");
+#ifdef _WIN32
+  const struct {
+    const char *given, *created;
+  } cases[] = {
+      {"C:\\out\\", "\\\\?\\C:\\out\\"},
+      {"C:/out/", "\\\\?\\C:\\out\\"},
+      {"C:\\out\\x\\..\\.\\", "\\\\?\\C:\\out\\"},
+      {"\\\\server\\share\\", "\\\\?\\UNC\\server\\share\\"},
+      {"//server/share/", "\\\\?\\UNC\\server\\share\\"},
+      {"\\\\?\\C:\\x\\..\\", "\\\\?\\C:\\x\\..\\"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(W(c.created) + leaf, HostFilePath((W(c.given) + leaf).c_str())) << c.given;
+  }
+  EXPECT_EQ(shortPath, HostFilePath(shortPath.c_str()));
+#else
+  EXPECT_EQ(W("/tmp/") + leaf + leaf, HostFilePath((W("/tmp/") + leaf + leaf).c_str()));
+  EXPECT_EQ(shortPath, HostFilePath(shortPath.c_str()));
+#endif
+}
+
 TEST(HostConventions, HeaderFieldsFollowThePlatform) {
   const WString name = W("Binary\\setup.dll");
   // 2001-09-09 01:46:40 UTC = Unix time 1000000000.
@@ -85,7 +111,7 @@ TEST(HostConventions, HeaderFieldsFollowThePlatform) {
   EXPECT_EQ(name, HostEntryName(name));
   EXPECT_EQ(0x20, HostFileAttributes());
   EXPECT_EQ(static_cast<int>(PackDosDateTime(time)), HostFileTime(time));
-  EXPECT_EQ(kDestinationUnits, 260u);
+  EXPECT_EQ(kDestinationUnits, 32768u);
 #else
   EXPECT_EQ(W("Binary/setup.dll"), HostEntryName(name));
   EXPECT_EQ(0100644, HostFileAttributes());

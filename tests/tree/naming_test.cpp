@@ -91,15 +91,44 @@ TEST_F(Naming, NumberedDuplicatesIgnoreCase) {
   EXPECT_EQ(AddNamed(nullptr, "PROPERTY", ".CSV"), "PROPERTY.CSV");
   EXPECT_EQ(AddNamed(nullptr, "Property", ".csv"), "Property_001.csv");
   EXPECT_EQ(AddNamed("", "Property", ".csv"), "Property_002.csv");
-  // Case folds ASCII only, as _wcsicmp does.
-  WString upper(1, WCHAR(0xC9)), lower(1, WCHAR(0xE9));
-  FileEntry* a = CreateEntry(nullptr);
-  AssignUniqueName(a, &archive_, nullptr, upper.c_str(), WTEXT(""));
-  AppendEntry(&archive_, a);
-  FileEntry* b = CreateEntry(nullptr);
-  AssignUniqueName(b, &archive_, nullptr, lower.c_str(), WTEXT(""));
-  AppendEntry(&archive_, b);
-  EXPECT_EQ(b->name, lower);
+}
+
+WString U(std::u16string_view text) { return WString(text.begin(), text.end()); }
+
+// Case as the Windows file system folds it: each unit by its upper case in
+// the table of Wine and NTFS, with no special casing. Each row names two
+// keys in a table of its own: the second is numbered when the two are one
+// file there, and a folder keeps its first spelling across case variants.
+TEST_F(Naming, CaseFoldsAsTheWindowsFileSystemDoes) {
+  const struct {
+    std::u16string_view first, second;
+    bool same;
+  } cases[] = {
+      {u"caf\u00e9", u"CAF\u00c9", true},      {u"\u00e5", u"\u00c5", true},
+      {u"\u00ff", u"\u0178", true},            {u"\u03c9", u"\u03a9", true},
+      {u"\u03c3", u"\u03a3", true},            {u"\u03c2", u"\u03a3", true},
+      {u"\u03c2", u"\u03c3", true},            {u"\u0434\u043e\u043c", u"\u0414\u041e\u041c", true},
+      {u"\uff46", u"\uff26", true},            {u"\u01c6", u"\u01c4", true},
+      {u"\u0131", u"I", false},                 {u"\u0131", u"i", false},
+      {u"\u0130", u"i", false},                 {u"\u017f", u"S", false},
+      {u"\u017f", u"s", false},                 {u"\u01c5", u"\u01c4", false},
+      {u"\u01c5", u"\u01c6", false},           {u"\u00df", u"\u1e9e", false},
+      {u"\u212a", u"k", false},                 {u"\uff46", u"f", false},
+      {u"\U00010428", u"\U00010400", false},
+  };
+  int row = 0;
+  for (const auto& c : cases) {
+    TableInfo* t = MakeTable(std::to_string(row++));
+    AddCell(t, U(c.first));
+    AddCell(t, U(c.second));
+    WString expected = t->name;
+    expected.append(1, WTEXT('\\')).append(U(c.second)).append(U(c.same ? u"_001" : u""));
+    EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->name, expected) << row;
+  }
+  TableInfo* t = MakeTable("Folders");
+  AddCell(t, U(u"D\u00e9\\a"));
+  AddCell(t, U(u"D\u00c9\\b"));
+  EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->name, U(u"Folders\\D\u00e9\\b"));
 }
 
 TEST_F(Naming, CounterGoesPast999) {

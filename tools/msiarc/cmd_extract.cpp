@@ -115,7 +115,7 @@ int RunExtract(Plugin& plugin, const std::vector<std::string>& args) {
 
   size_t failed = 0;
   std::set<WString> found;
-  WalkEntries(plugin, archive.handle(), false, [&](const ListedEntry& entry) {
+  const int ended = WalkEntries(plugin, archive.handle(), false, [&](const ListedEntry& entry) {
     const WString key = Comparable(entry.wideName);
     if (!wanted.empty() && wanted.count(key) == 0) {
       plugin.ProcessFileW(archive.handle(), kSkip, nullptr, nullptr);
@@ -146,6 +146,7 @@ int RunExtract(Plugin& plugin, const std::vector<std::string>& args) {
   });
   if (progress.enabled) std::fprintf(stderr, "\r\033[K");
   plugin.SetProcessDataProcW(nullptr, nullptr);
+  if (!WalkedToTheEnd(ended, "extract", path)) ++failed;
   for (const auto& [name, given] : wanted) {
     if (found.count(name) == 0) {
       std::fprintf(stderr, "msiarc extract: %s: no such entry\n",

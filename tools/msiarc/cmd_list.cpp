@@ -30,7 +30,7 @@ int RunList(Plugin& plugin, const std::vector<std::string>& args) {
                  OpenFailure(archive, path).c_str());
     return kExitFailure;
   }
-  WalkEntries(plugin, archive.handle(), ansi, [&](const ListedEntry& entry) {
+  const int ended = WalkEntries(plugin, archive.handle(), ansi, [&](const ListedEntry& entry) {
     std::printf("%llu\t%s\t%s\n", static_cast<unsigned long long>(entry.size),
                 LocalTimeText(entry.time).c_str(), entry.name.c_str());
     if (ansi) {
@@ -39,7 +39,7 @@ int RunList(Plugin& plugin, const std::vector<std::string>& args) {
       plugin.ProcessFileW(archive.handle(), kSkip, nullptr, nullptr);
     }
   });
-  return kExitOk;
+  return WalkedToTheEnd(ended, "list", path) ? kExitOk : kExitFailure;
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ int RunTest(Plugin& plugin, const std::vector<std::string>& args) {
   }
   size_t tested = 0;
   size_t failed = 0;
-  WalkEntries(plugin, archive.handle(), false, [&](const ListedEntry& entry) {
+  const int ended = WalkEntries(plugin, archive.handle(), false, [&](const ListedEntry& entry) {
     const int result =
         plugin.ProcessFileW(archive.handle(), kTest, nullptr, nullptr);
     ++tested;
@@ -31,7 +31,8 @@ int RunTest(Plugin& plugin, const std::vector<std::string>& args) {
     }
   });
   std::printf("%zu entries tested, %zu failed\n", tested, failed);
-  return failed == 0 ? kExitOk : kExitFailure;
+  const bool whole = WalkedToTheEnd(ended, "test", args[0]);
+  return failed == 0 && whole ? kExitOk : kExitFailure;
 }
 
 }  // namespace

@@ -299,14 +299,22 @@ std::string ResultMeaning(int code) {
   switch (code) {
     case kResultOk:
       return "ok";
+    case kResultEndArchive:
+      return "no more entries";
     case kResultNoMemory:
       return "out of memory";
+    case kResultBadData:
+      return "data is damaged";
+    case kResultBadArchive:
+      return "archive is damaged";
     case kResultUnknownFormat:
       return "unknown format";
     case kResultCreateFailed:
       return "cannot create output file";
     case kResultWriteFailed:
       return "write error";
+    case kResultAborted:
+      return "aborted";
     case kResultNotSupported:
       return "not supported";
     default:

@@ -66,10 +66,14 @@ std::string Narrow(const WCHAR* text, size_t units);
 
 // The host result codes and their meanings.
 constexpr int kResultOk = 0;
+constexpr int kResultEndArchive = 10;
 constexpr int kResultNoMemory = 11;
+constexpr int kResultBadData = 12;
+constexpr int kResultBadArchive = 13;
 constexpr int kResultUnknownFormat = 14;
 constexpr int kResultCreateFailed = 16;
 constexpr int kResultWriteFailed = 19;
+constexpr int kResultAborted = 21;
 constexpr int kResultNotSupported = 24;
 // "ok", "out of memory", ...; "code N" for any other value.
 std::string ResultMeaning(int code);
@@ -110,7 +114,8 @@ class Archive {
 std::string UnreadableReason(const std::string& path);
 // What to tell the user when the archive at path did not open: the system's
 // reason when the file cannot be read, else the meaning of the open result
-// ("unknown format" for a file that is not a database).
+// ("unknown format" for a file that is not a database, "archive is damaged"
+// for one the engine cannot open).
 std::string OpenFailure(const Archive& archive, const std::string& path);
 
 // Exit codes of the program.

@@ -69,7 +69,7 @@ inline std::string AnsiNameToUtf8(const char* name) {
 // Calls visit for every entry in listing order; visit performs the entry's
 // ProcessFile-family call and returns its result. ansi selects ReadHeaderEx
 // (the caller then uses ProcessFile). Returns the ReadHeader result that
-// ended the walk (24 at the normal end).
+// ended the walk (10 at the normal end).
 inline int WalkEntries(Plugin& plugin, HANDLE archive, bool ansi,
                        const std::function<void(const ListedEntry&)>& visit) {
   for (;;) {
@@ -97,6 +97,15 @@ inline int WalkEntries(Plugin& plugin, HANDLE archive, bool ansi,
     }
     visit(entry);
   }
+}
+
+// Whether a walk ended at the end of the listing; otherwise says why the
+// listing of `archive` stopped, for `command`.
+inline bool WalkedToTheEnd(int ended, const char* command, const std::string& archive) {
+  if (ended == kResultEndArchive) return true;
+  std::fprintf(stderr, "msiarc %s: %s: listing stopped: %s\n", command,
+               archive.c_str(), ResultMeaning(ended).c_str());
+  return false;
 }
 
 }  // namespace msiarc::host

@@ -1,4 +1,4 @@
-// File existence, last-write time and writing. Paths are the host's, in
+// File existence, last-write time, reading and writing. Paths are the host's, in
 // UTF-16, used as given: "/" separates folders and a backslash is part of a
 // name, as everywhere on Linux.
 #include <fcntl.h>
@@ -129,6 +129,8 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD, void*, DWORD disposition,
   const bool read = (access & GENERIC_READ) != 0;
   const bool write = (access & GENERIC_WRITE) != 0;
   flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  // A pipe without a writer must not hold up a reader: it reads as empty.
+  if (!write) flags |= O_NONBLOCK;
   switch (disposition) {
     case 1:  // CREATE_NEW
       flags |= O_CREAT | O_EXCL;
@@ -136,7 +138,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD, void*, DWORD disposition,
     case CREATE_ALWAYS:
       flags |= O_CREAT | O_TRUNC;
       break;
-    case 3:  // OPEN_EXISTING
+    case OPEN_EXISTING:
       break;
     case 4:  // OPEN_ALWAYS
       flags |= O_CREAT;
@@ -161,6 +163,27 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD, void*, DWORD disposition,
   return file;
 }
 
+// Reads up to `bytes`, fewer only at the end of the file.
+BOOL ReadFile(HANDLE handle, LPVOID data, DWORD bytes, LPDWORD got, void*) {
+  if (got != nullptr) *got = 0;
+  FileObject* file = AsFile(handle);
+  if (file == nullptr || (data == nullptr && bytes != 0)) return FALSE;
+  char* p = static_cast<char*>(data);
+  DWORD done = 0;
+  while (done < bytes) {
+    const ssize_t n = ::read(file->fd, p + done, bytes - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (got != nullptr) *got = done;
+      return FALSE;
+    }
+    if (n == 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  if (got != nullptr) *got = done;
+  return TRUE;
+}
+
 BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD bytes, LPDWORD written,
                void*) {
   if (written != nullptr) *written = 0;
@@ -178,6 +201,16 @@ BOOL WriteFile(HANDLE handle, LPCVOID data, DWORD bytes, LPDWORD written,
   }
   if (written != nullptr) *written = done;
   return done == bytes ? TRUE : FALSE;
+}
+
+BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance,
+                      PLARGE_INTEGER position, DWORD method) {
+  FileObject* file = AsFile(handle);
+  if (file == nullptr || method != FILE_BEGIN || distance.QuadPart < 0) return FALSE;
+  const off_t at = lseek(file->fd, static_cast<off_t>(distance.QuadPart), SEEK_SET);
+  if (at < 0) return FALSE;
+  if (position != nullptr) position->QuadPart = at;
+  return TRUE;
 }
 
 BOOL SetEndOfFile(HANDLE handle) {
