@@ -6,7 +6,7 @@
 // written.
 #include <map>
 
-#include "export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 
@@ -54,13 +54,7 @@ std::vector<std::string> Databases() {
                            "cut-in-stream.msi"}) {
     all.push_back(FixtureFile(name));
   }
-  for (const auto& item : fs::directory_iterator(MSIARC_CORPUS_DIR)) {
-    const std::string extension = item.path().extension().string();
-    if (item.is_regular_file() && extension.size() == 4 && extension.rfind(".ms", 0) == 0) {
-      all.push_back(item.path().string());
-    }
-  }
-  EXPECT_GT(all.size(), 20u) << "corpus missing: " << MSIARC_CORPUS_DIR;
+  for (const fs::path& path : test_support::CorpusDatabases()) all.push_back(path.string());
   return all;
 }
 

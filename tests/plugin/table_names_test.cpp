@@ -5,7 +5,7 @@
 // its folder and its _Streams aliases. Run on both builds.
 #include <map>
 
-#include "export_support.h"
+#include "support/export_support.h"
 
 using namespace plugin_test;
 
