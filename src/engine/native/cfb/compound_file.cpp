@@ -348,7 +348,6 @@ Status CompoundFile::ReadDirectory(const Header& header, std::vector<uint8_t>* b
   for (size_t i = 0; i < entryCount; ++i) {
     entries_[i].name = std::u16string_view(names_.data() + nameAt[i], nameLength[i]);
   }
-  }
   if (entryCount == 0 || entries_[0].type != EntryType::Root) {
     return Fail(Status::Corrupt, "first directory entry is not the root");
   }
