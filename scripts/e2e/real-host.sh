@@ -21,14 +21,22 @@
 #   2. Ctrl+PgDn on a database whose extension no plug-in is registered for
 #      (a merge module) enters it by content, which asks the plug-in's
 #      CanYouHandleThisFileW; it is copied out likewise.
+#   3. Alt+Shift+F9 (Test archive) on a damaged database, the fixture
+#      cut-in-stream.msi, whose stream Binary/cut the file holds only in
+#      part: the host asks whether to skip each entry that fails, and is
+#      told to.
 # Each copied tree must equal the tree the package's `msiarc extract`
 # writes, byte for byte, and the operation log must name every file
-# extracted from inside the database and no error. Every wait is on what
+# extracted from inside the database and no error. The test of the damaged
+# database must log each entry tested, and the cut stream (and its
+# _Streams row) as damaged data ("Data is bad"), nothing else. Every wait is on what
 # the host shows (window names, log lines, files) and bounded; a failure
 # prints what the host did last and keeps everything in WORK_DIR.
 #
 # MSIARC_HOST_BY_EXTENSION and MSIARC_HOST_BY_CONTENT name other corpus
-# databases; MSIARC_HOST_TIMEOUT is the limit of each wait (seconds, 60).
+# databases; MSIARC_FIXTURE_DIR the folder of the built test databases
+# (default BUILD_DIR/fixtures); MSIARC_HOST_TIMEOUT is the limit of each
+# wait (seconds, 60).
 set -uo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:?usage: real-host.sh BUILD_DIR [WORK_DIR]}" && pwd)
@@ -36,6 +44,7 @@ work=${2:-$build/real-host}
 corpus=$("$here/scripts/corpus-dir.sh") || exit 2
 by_extension=${MSIARC_HOST_BY_EXTENSION:-wix3__SimpleBinary.msi}
 by_content=${MSIARC_HOST_BY_CONTENT:-wix__MergeModule1.msm}
+damaged=${MSIARC_FIXTURE_DIR:-$build/fixtures}/cut-in-stream.msi
 limit=${MSIARC_HOST_TIMEOUT:-60}
 started=$SECONDS
 
@@ -44,15 +53,16 @@ for tool in Xvfb xdotool import doublecmd cpack dpkg-deb; do
     { echo "real-host: $tool is missing (scripts/bootstrap.sh installs it)" >&2; exit 2; }
 done
 for file in "$build/CPackConfig.cmake" "$build/msiarc.so" "$build/msiarc" \
-    "$corpus/$by_extension" "$corpus/$by_content"; do
+    "$corpus/$by_extension" "$corpus/$by_content" "$damaged"; do
   [ -f "$file" ] || { echo "real-host: missing $file" >&2; exit 2; }
 done
 
 rm -rf "$work"
-mkdir -p "$work"/{home,config,in/1,in/2,out/1,out/2,expected}
+mkdir -p "$work"/{home,config,in/1,in/2,in/3,out/1,out/2,expected}
 work=$(cd "$work" && pwd)
 cp "$corpus/$by_extension" "$work/in/1/"
 cp "$corpus/$by_content" "$work/in/2/"
+cp "$damaged" "$work/in/3/"
 oplog=$work/operations.log
 
 # The plug-in and host as the package installs them.
@@ -288,10 +298,53 @@ click_left
 wait_for "left panel inside $by_content (by content)" title_is_archive
 copy_out 2
 
+# 3. Test archive on the damaged database: back to the folders, then
+#    Alt+Shift+F9 on it. Each entry that fails brings a question (skip or
+#    abort); Return takes its default, skip.
+damaged_db=$work/in/3/$(basename "$damaged")
+mapfile -t damaged_entries < <("$msiarc" list "$damaged_db" | cut -f3)
+mapfile -t damaged_failures < <("$msiarc" test "$damaged_db" 2>&1 >/dev/null |
+  sed -n 's/^msiarc test: \(.*\): data is damaged$/\1/p')
+[ ${#damaged_failures[@]} -gt 0 ] || fail "msiarc test finds nothing damaged in $damaged_db"
+click_left
+key BackSpace
+wait_for "left panel back in $work/in/2" title_is_folder "$work/in/2"
+key BackSpace
+wait_for "left panel in $work/in" title_is_folder "$work/in"
+key Down Return
+wait_for "left panel in $work/in/3" title_is_folder "$work/in/3"
+key Home Down alt+shift+F9
+tested_all() {
+  [ "$(grep -c "Test file integrity $damaged_db/" "$oplog")" -ge "${#damaged_entries[@]}" ]
+}
+skip_question() {
+  tested_all && return 0
+  local before
+  before=$(grep -c "Error: Test file integrity $damaged_db/" "$oplog")
+  [ "$before" -gt "${skipped:-0}" ] || return 1
+  # A question for the entry just logged: skip it.
+  sleep 0.5
+  dialog_key Return
+  skipped=$before
+  return 1
+}
+wait_for "a log line for each of the ${#damaged_entries[@]} entries tested" skip_question
+shot 3-tested
+for entry in "${damaged_failures[@]}"; do
+  grep -F "Error: Test file integrity $damaged_db/$entry : " "$oplog" | grep -q ' : Data is bad$' ||
+    fail "the operation log does not name $entry as damaged data"
+done
+errors=$(grep -c "Error: " "$oplog")
+[ "$errors" -eq ${#damaged_failures[@]} ] ||
+  fail "the operation log has $errors errors, ${#damaged_failures[@]} expected (the damaged entries)"
+echo "real-host: $(basename "$damaged"): ${#damaged_entries[@]} entries tested, ${damaged_failures[*]} logged as damaged data"
+
 key alt+x
 host_done() { ! kill -0 "$host_pid" 2>/dev/null; }
 wait_for "Double Commander to exit" host_done
 wait "$host_pid"
 host_pid=''
-grep 'Error: ' "$oplog" && fail "the operation log reports an error"
+[ "$(grep -c 'Error: ' "$oplog")" -eq ${#damaged_failures[@]} ] &&
+  ! grep 'Error: ' "$oplog" | grep -v ' : Data is bad$' ||
+  fail "the operation log reports an error"
 echo "real-host: passed in $((SECONDS - started)) s; screenshots in $work"
