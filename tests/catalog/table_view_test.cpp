@@ -1,7 +1,7 @@
 // The one query the catalogue composes, on both engines: a name in back
 // quotes opens its own table whatever it looks like, and a name that no
 // query can hold, or that a cut would turn into another table's, opens none.
-#include "catalog/catalog_support.h"
+#include "support/catalog_support.h"
 
 namespace catalog_test {
 namespace {
