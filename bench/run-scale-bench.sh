@@ -15,6 +15,8 @@
 #   validation-N   a _Validation naming N tables that do not exist
 #   rows-1m        one table of 1,000,000 short text rows
 #   streams-1m     a table of 1,000,000 rows, each with a stream of 9-15 bytes
+#   cells-1m       a stream table of 1,000,000 rows whose streams are absent
+#                  (every row listed, a record kept for each, no directory)
 #   big-200m       one stream of 200 MiB, read in chunks of 1 MiB
 #
 # The last column divides the listing time by the number of tables or rows.
@@ -41,6 +43,7 @@ cases=(
   "validation-32000 validation 32000"
   "rows-1m rows 1000000"
   "streams-1m streams 1000000"
+  "cells-1m cells 1000000"
   "big-200m big-stream 200"
 )
 
