@@ -5,6 +5,7 @@ same on every run (Python 3 standard library only).
     msiwriter.py tables N OUT        N tables T000001.. of three rows each
     msiwriter.py rows N OUT          table Rows: N short text rows
     msiwriter.py streams N OUT       table Binary: N rows, each a tiny stream
+    msiwriter.py cells N OUT         table Binary: N rows whose streams are absent
     msiwriter.py big-stream MB OUT   table Binary: one stream of MB MiB
     msiwriter.py validation N OUT    _Validation naming N tables that do not exist
     msiwriter.py keywords OUT        tables named Order, Select, Long (a stream
@@ -513,6 +514,14 @@ def many_streams(n):
 _PATTERN = []
 
 
+def absent_streams(n):
+    # Rows a stream table lists, without the directory a stream each needs.
+    db = Database()
+    t = db.table("Binary", [("Name", "s72", "key"), ("Data", "V0")])
+    t.rows = [("c%07d" % i, None) for i in range(1, n + 1)]
+    return db
+
+
 def pattern_chunk(index, size):
     """Chunk index of a large stream: a fixed 1 MiB pattern led by its index,
     so that no two chunks are alike and a misplaced one shows."""
@@ -556,6 +565,7 @@ def keyword_tables():
 
 def main(argv):
     kinds = {"tables": many_tables, "rows": many_rows, "streams": many_streams,
+             "cells": absent_streams,
              "big-stream": big_stream, "validation": absent_validation}
     if len(argv) == 3 and argv[1] == "keywords":
         keyword_tables().write(argv[2])

@@ -166,6 +166,12 @@ class DbBuilder {
     return id;
   }
 
+  // A new id for a text the pool holds already (files may hold a text twice).
+  uint32_t StringAgain(const std::string& bytes) {
+    pool_.push_back(bytes);
+    return static_cast<uint32_t>(pool_.size());
+  }
+
   struct TableDef {
     std::string name;
     std::vector<std::pair<std::string, uint32_t>> columns;  // name, type word

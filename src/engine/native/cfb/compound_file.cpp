@@ -1,6 +1,7 @@
 #include "engine/native/cfb/compound_file.h"
 
 #include "engine/native/le.h"
+#include "engine/native/name_hash.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -401,12 +402,14 @@ Status CompoundFile::ListRootChildren(const std::vector<uint8_t>& broken) {
                               [&less](uint32_t a, uint32_t b) { return !less(a, b) && !less(b, a); }),
                   children_.end());
   // The children by name: open addressing over their ids.
-  size_t capacity = 16;
-  while (capacity < children_.size() * 2) capacity <<= 1;
-  childIndex_.assign(capacity, kNoStream);
+  childBits_ = 4;
+  while ((size_t{1} << childBits_) < children_.size() * 2) ++childBits_;
+  const size_t mask = (size_t{1} << childBits_) - 1;
+  childIndex_.assign(mask + 1, kNoStream);
   for (uint32_t id : children_) {
-    size_t at = std::hash<std::u16string_view>{}(entries_[id].name) & (capacity - 1);
-    while (childIndex_[at] != kNoStream) at = (at + 1) & (capacity - 1);
+    const std::u16string_view name = entries_[id].name;
+    size_t at = NameSlot(NameHash(name, name.size()), childBits_);
+    while (childIndex_[at] != kNoStream) at = (at + 1) & mask;
     childIndex_[at] = id;
   }
   return Status::Ok;
@@ -415,8 +418,8 @@ Status CompoundFile::ListRootChildren(const std::vector<uint8_t>& broken) {
 int64_t CompoundFile::FindChild(std::u16string_view rawName) const {
   if (childIndex_.empty()) return -1;
   const size_t mask = childIndex_.size() - 1;
-  for (size_t at = std::hash<std::u16string_view>{}(rawName) & mask; childIndex_[at] != kNoStream;
-       at = (at + 1) & mask) {
+  for (size_t at = NameSlot(NameHash(rawName, rawName.size()), childBits_);
+       childIndex_[at] != kNoStream; at = (at + 1) & mask) {
     if (entries_[childIndex_[at]].name == rawName) return childIndex_[at];
   }
   return -1;

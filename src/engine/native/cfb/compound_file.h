@@ -10,7 +10,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -136,6 +135,7 @@ class CompoundFile {
   std::u16string names_;              // every entry's name, one after another
   uint8_t rootClsid_[16] = {};
   std::vector<uint32_t> childIndex_;  // root children by hash of their names
+  unsigned childBits_ = 0;            // childIndex_ holds 2^childBits_ slots
   const char* failure_ = nullptr;
 };
 

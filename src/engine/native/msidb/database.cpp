@@ -6,6 +6,7 @@
 #include <new>
 
 #include "engine/native/msidb/codepage.h"
+#include "engine/native/name_hash.h"
 
 namespace msiarc::msidb {
 namespace {
@@ -96,15 +97,7 @@ void EncodeUnits(std::u16string_view name, Put&& put) {
   }
 }
 
-// FNV-1a over UTF-16 units, the same for a pool string read in place and
-// for the text it is compared with.
-template <typename Text>
-uint32_t HashUnits(const Text& text, size_t length) {
-  uint32_t h = 2166136261u;
-  for (size_t i = 0; i < length; ++i) h = (h ^ static_cast<uint32_t>(text[i])) * 16777619u;
-  return h;
-}
-
+// A pool string's units, read in place, for hashing.
 struct RefUnits {
   const StringRef& ref;
   char16_t operator[](size_t i) const { return ref.At(i); }
@@ -242,28 +235,49 @@ OpenStatus StringPool::Load(const std::vector<uint8_t>& pool, const uint8_t* dat
   return OpenStatus::Ok;
 }
 
+bool StringRef::Equals(const StringRef& other) const {
+  if (other.length != length) return false;
+  for (uint32_t i = 0; i < length; ++i) {
+    if (At(i) != other.At(i)) return false;
+  }
+  return true;
+}
+
 void StringPool::BuildIndex() const {
   size_t live = 0;
   for (uint32_t start : start_) live += start != kNone;
-  size_t capacity = 16;
-  while (capacity < live * 2) capacity <<= 1;
-  std::vector<uint32_t> index(capacity, 0);
+  unsigned bits = 4;
+  while ((size_t{1} << bits) < live * 2) ++bits;
+  const size_t mask = (size_t{1} << bits) - 1;
+  std::vector<uint32_t> index(mask + 1, 0);
+  std::vector<uint32_t> same;
   StringRef ref;
-  // In id order: of equal strings, the lowest id comes first on its probe path.
+  StringRef held;
+  // In id order, so that the id a text is indexed under is its lowest; a
+  // text held again is chained behind it rather than put on the probe path.
   for (uint32_t id = 1; id < start_.size(); ++id) {
     if (!Lookup(id, &ref)) continue;
-    size_t at = HashUnits(RefUnits{ref}, ref.length) & (capacity - 1);
-    while (index[at] != 0) at = (at + 1) & (capacity - 1);
-    index[at] = id;
+    size_t at = NameSlot(NameHash(RefUnits{ref}, ref.length), bits);
+    while (index[at] != 0 && !(Lookup(index[at], &held) && held.Equals(ref))) at = (at + 1) & mask;
+    if (index[at] == 0) {
+      index[at] = id;
+      continue;
+    }
+    if (same.empty()) same.assign(start_.size(), 0);
+    same[id] = same[index[at]];
+    same[index[at]] = id;
   }
   index_ = std::move(index);
+  indexBits_ = bits;
+  sameText_ = std::move(same);
 }
 
 uint32_t StringPool::Find(std::u16string_view text) const {
   std::call_once(indexed_, [this] { BuildIndex(); });
   const size_t mask = index_.size() - 1;
   StringRef ref;
-  for (size_t at = HashUnits(text, text.size()) & mask; index_[at] != 0; at = (at + 1) & mask) {
+  for (size_t at = NameSlot(NameHash(text, text.size()), indexBits_); index_[at] != 0;
+       at = (at + 1) & mask) {
     if (Lookup(index_[at], &ref) && ref.Equals(text)) return index_[at];
   }
   return 0;
@@ -271,11 +285,11 @@ uint32_t StringPool::Find(std::u16string_view text) const {
 
 std::vector<uint32_t> StringPool::FindAll(std::u16string_view text) const {
   std::vector<uint32_t> ids;
-  if (Find(text) == 0) return ids;
-  const size_t mask = index_.size() - 1;
-  StringRef ref;
-  for (size_t at = HashUnits(text, text.size()) & mask; index_[at] != 0; at = (at + 1) & mask) {
-    if (Lookup(index_[at], &ref) && ref.Equals(text)) ids.push_back(index_[at]);
+  const uint32_t first = Find(text);
+  if (first == 0) return ids;
+  ids.push_back(first);
+  if (!sameText_.empty()) {
+    for (uint32_t id = sameText_[first]; id != 0; id = sameText_[id]) ids.push_back(id);
   }
   std::sort(ids.begin(), ids.end());
   return ids;
@@ -468,7 +482,7 @@ void Database::FindSameNames() {
   streamState_ = std::make_unique<std::atomic<uint8_t>[]>(entries);
   // Two raw names can decode alike (a character packed, or left as itself):
   // such names are rare, and found once by hash.
-  std::vector<std::pair<uint32_t, uint32_t>> byHash;  // (hash of the decoded name, entry)
+  std::vector<std::pair<uint64_t, uint32_t>> byHash;  // (hash of the decoded name, entry)
   byHash.reserve(children.size());
   for (uint32_t id : children) {
     if (file_->Entry(id).type != cfb::EntryType::Stream) continue;
@@ -477,7 +491,7 @@ void Database::FindSameNames() {
     DecodeUnits(file_->Entry(id).name, [&name, &n](char16_t c) {
       if (n < kMaxRowName) name[n++] = c;
     });
-    byHash.emplace_back(HashUnits(name, n), id);
+    byHash.emplace_back(NameHash(name, n), id);
   }
   std::sort(byHash.begin(), byHash.end());
   for (size_t i = 0; i < byHash.size();) {

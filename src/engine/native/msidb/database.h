@@ -64,6 +64,7 @@ struct StringRef {
   }
   std::u16string ToString() const;
   bool Equals(std::u16string_view text) const;
+  bool Equals(const StringRef& other) const;
 };
 
 class StringPool {
@@ -105,7 +106,10 @@ class StringPool {
   std::vector<uint32_t> start_;    // per id: offset in data_ or text_; kNone if unresolvable
   std::vector<uint32_t> length_;   // per id: units, top bit set for strings read in place
   mutable std::once_flag indexed_;
-  mutable std::vector<uint32_t> index_;  // ids by hash of their text, open addressing
+  mutable std::vector<uint32_t> index_;     // the lowest id of each text, by hash
+  mutable unsigned indexBits_ = 0;          // index_ holds 2^indexBits_ slots
+  mutable std::vector<uint32_t> sameText_;  // per id: the next id of its text, 0 at the end
+                                            // (empty while no text is held twice)
 };
 
 enum class TableKind : uint8_t { Ordinary, Streams, Storages };
