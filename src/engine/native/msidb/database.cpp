@@ -272,10 +272,24 @@ void StringPool::BuildIndex() const {
   sameText_ = std::move(same);
 }
 
-uint32_t StringPool::Find(std::u16string_view text) const {
+bool StringPool::Indexed() const {
+  // The names of a few tables are found by walking the pool; a database of
+  // many tables is worth the index (8 bytes a string).
+  constexpr uint32_t kWalks = 16;
+  if (lookups_.fetch_add(1, std::memory_order_relaxed) < kWalks) return false;
   std::call_once(indexed_, [this] { BuildIndex(); });
-  const size_t mask = index_.size() - 1;
+  return true;
+}
+
+uint32_t StringPool::Find(std::u16string_view text) const {
   StringRef ref;
+  if (!Indexed()) {
+    for (uint32_t id = 1; id < start_.size(); ++id) {
+      if (Lookup(id, &ref) && ref.Equals(text)) return id;
+    }
+    return 0;
+  }
+  const size_t mask = index_.size() - 1;
   for (size_t at = NameSlot(NameHash(text, text.size()), indexBits_); index_[at] != 0;
        at = (at + 1) & mask) {
     if (Lookup(index_[at], &ref) && ref.Equals(text)) return index_[at];
@@ -285,6 +299,13 @@ uint32_t StringPool::Find(std::u16string_view text) const {
 
 std::vector<uint32_t> StringPool::FindAll(std::u16string_view text) const {
   std::vector<uint32_t> ids;
+  StringRef ref;
+  if (!Indexed()) {
+    for (uint32_t id = 1; id < start_.size(); ++id) {
+      if (Lookup(id, &ref) && ref.Equals(text)) ids.push_back(id);
+    }
+    return ids;
+  }
   const uint32_t first = Find(text);
   if (first == 0) return ids;
   ids.push_back(first);

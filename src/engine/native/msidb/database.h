@@ -87,8 +87,8 @@ class StringPool {
                             : static_cast<const void*>(text_.data() + start_[id]);
     return true;
   }
-  // The lowest id holding exactly this text, 0 if none. The first call
-  // indexes the pool by hash (throws std::bad_alloc when it cannot).
+  // The lowest id holding exactly this text, 0 if none. After a few calls
+  // the pool is indexed by hash (throws std::bad_alloc when it cannot).
   uint32_t Find(std::u16string_view text) const;
   // Every id holding exactly this text, lowest first.
   std::vector<uint32_t> FindAll(std::u16string_view text) const;
@@ -97,6 +97,7 @@ class StringPool {
  private:
   static constexpr uint32_t kNone = 0xFFFFFFFF;
   static constexpr uint32_t kNarrow = 0x80000000;
+  bool Indexed() const;
   void BuildIndex() const;
 
   uint32_t codePage_ = 0;
@@ -105,6 +106,7 @@ class StringPool {
   std::u16string text_;            // the converted strings
   std::vector<uint32_t> start_;    // per id: offset in data_ or text_; kNone if unresolvable
   std::vector<uint32_t> length_;   // per id: units, top bit set for strings read in place
+  mutable std::atomic<uint32_t> lookups_{0};
   mutable std::once_flag indexed_;
   mutable std::vector<uint32_t> index_;     // the lowest id of each text, by hash
   mutable unsigned indexBits_ = 0;          // index_ holds 2^indexBits_ slots
