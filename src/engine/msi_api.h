@@ -54,4 +54,24 @@ UINT MsiSummaryInfoGetPropertyW(MSIHANDLE summary, UINT property,
                                 LPWSTR buffer, DWORD* length);
 UINT MsiCloseHandle(MSIHANDLE handle);
 
+// Beyond msi.dll: the native engine reads up to `rows` next rows of an
+// executed view of an ordinary table without streams straight into
+// `cells`, `columns` a row, row after row, without making records; a table
+// is read this way at the cost of its cells alone. *fetched says how many
+// rows came. A text points into the database and stays valid while the
+// view is open. Answers as MsiViewFetch does (ERROR_NO_MORE_ITEMS at the
+// end, the next call starting over), and ERROR_CALL_NOT_IMPLEMENTED for any
+// other table or when `columns` is not its number of columns: fetch
+// records instead.
+enum class NativeCellType : uint8_t { Null, Integer, String };
+struct NativeCell {
+  const void* text;  // a string's units: bytes below 0x80 when narrow
+  uint32_t length;   // of a string, in units
+  int32_t integer;
+  NativeCellType type;
+  bool narrow;
+};
+UINT NativeViewFetchRows(MSIHANDLE view, NativeCell* cells, UINT columns, UINT rows,
+                         UINT* fetched);
+
 #endif  // _WIN32

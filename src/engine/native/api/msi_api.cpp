@@ -134,6 +134,11 @@ struct RecordObject : Object {
   std::atomic<StreamReader*> readers{nullptr};
 };
 
+// The value of a non-null integer cell, stored with a bias.
+int32_t IntegerOf(const msidb::Column& column, uint32_t raw) {
+  return column.bytes == 2 ? static_cast<int32_t>(raw) - 0x8000 : static_cast<int32_t>(raw ^ 0x80000000u);
+}
+
 // A fetched row.
 struct RowRecord final : RecordObject {
   RowRecord(TableSource* s, uint32_t r, uint32_t entry) : row(r), stream(entry), source(s) {
@@ -176,8 +181,7 @@ void RowRecord::Read(UINT field, FieldValue* out) const {
     if (source->db->Strings().Lookup(raw, &text)) out->SetText(text.data, text.length, text.narrow);
   } else {
     out->type = FieldType::Integer;
-    out->integer = column.bytes == 2 ? static_cast<int32_t>(raw) - 0x8000
-                                     : static_cast<int32_t>(raw ^ 0x80000000u);
+    out->integer = IntegerOf(column, raw);
   }
 }
 
@@ -328,6 +332,30 @@ UINT ReadStream(RecordObject& record, UINT field, uint32_t entry, char* buffer, 
   return ERROR_SUCCESS;
 }
 
+// Takes up to `wanted` of the view's next rows: *count of them from
+// *first; ERROR_NO_MORE_ITEMS past the last (and the next fetch starts
+// over).
+UINT NextRows(ViewObject& view, uint32_t wanted, uint32_t* first, uint32_t* count) {
+  const Table& table = *view.source->table;
+  uint64_t cursor = view.cursor.load(std::memory_order_relaxed);
+  for (;;) {
+    if ((cursor & ViewObject::kExecuted) == 0) return ERROR_FUNCTION_FAILED;
+    const uint32_t row = static_cast<uint32_t>(cursor);
+    if (row >= table.rowCount) {
+      if (view.cursor.compare_exchange_weak(cursor, ViewObject::kExecuted, std::memory_order_relaxed)) {
+        return ERROR_NO_MORE_ITEMS;
+      }
+      continue;
+    }
+    const uint32_t taken = std::min(wanted, table.rowCount - row);
+    if (view.cursor.compare_exchange_weak(cursor, cursor + taken, std::memory_order_relaxed)) {
+      *first = row;
+      *count = taken;
+      return ERROR_SUCCESS;
+    }
+  }
+}
+
 }  // namespace
 
 UINT OpenDatabaseFromMemory(const uint8_t* data, size_t size, MSIHANDLE* database) {
@@ -421,23 +449,48 @@ UINT MsiViewFetch(MSIHANDLE view, MSIHANDLE* record) {
     *record = 0;
     Pinned<ViewObject> v(view);
     if (!v) return ERROR_INVALID_HANDLE;
-    const Table& table = *v->source->table;
-    uint64_t cursor = v->cursor.load(std::memory_order_relaxed);
-    uint32_t row;
-    for (;;) {
-      if ((cursor & ViewObject::kExecuted) == 0) return ERROR_FUNCTION_FAILED;
-      row = static_cast<uint32_t>(cursor);
-      if (row >= table.rowCount) {
-        // A further fetch starts over.
-        if (v->cursor.compare_exchange_weak(cursor, ViewObject::kExecuted, std::memory_order_relaxed)) {
-          return ERROR_NO_MORE_ITEMS;
-        }
-        continue;
-      }
-      if (v->cursor.compare_exchange_weak(cursor, cursor + 1, std::memory_order_relaxed)) break;
-    }
-    const uint32_t stream = RowStream(*v->source->db, table, row);
+    uint32_t row = 0;
+    uint32_t count = 0;
+    if (const UINT next = NextRows(*v, 1, &row, &count); next != ERROR_SUCCESS) return next;
+    const uint32_t stream = RowStream(*v->source->db, *v->source->table, row);
     return Publish(std::make_unique<RowRecord>(v->source, row, stream), record);
+  });
+}
+
+UINT NativeViewFetchRows(MSIHANDLE view, NativeCell* cells, UINT columns, UINT rows,
+                         UINT* fetched) {
+  return Guarded([&]() -> UINT {
+    if (cells == nullptr || fetched == nullptr || rows == 0) return ERROR_INVALID_PARAMETER;
+    *fetched = 0;
+    Pinned<ViewObject> v(view);
+    if (!v) return ERROR_INVALID_HANDLE;
+    const Table& table = *v->source->table;
+    if (table.kind != msiarc::msidb::TableKind::Ordinary || table.hasBinary ||
+        columns != table.columns.size()) {
+      return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+    uint32_t first = 0;
+    if (const UINT next = NextRows(*v, rows, &first, fetched); next != ERROR_SUCCESS) return next;
+    const msiarc::msidb::StringPool& strings = v->source->db->Strings();
+    // Column by column, as the table stores its cells.
+    for (UINT c = 0; c < columns; ++c) {
+      const msiarc::msidb::Column& column = table.columns[c];
+      const bool text = (column.type & msiarc::msidb::kTypeString) != 0;
+      NativeCell* cell = cells + c;
+      for (uint32_t row = first; row < first + *fetched; ++row, cell += columns) {
+        *cell = NativeCell{nullptr, 0, 0, NativeCellType::Null, false};
+        const uint32_t raw = table.Cell(row, c);
+        msiarc::msidb::StringRef ref;
+        if (raw == 0) continue;
+        if (!text) {
+          cell->type = NativeCellType::Integer;
+          cell->integer = IntegerOf(column, raw);
+        } else if (strings.Lookup(raw, &ref) && ref.length != 0) {
+          *cell = NativeCell{ref.data, ref.length, 0, NativeCellType::String, ref.narrow};
+        }
+      }
+    }
+    return ERROR_SUCCESS;
   });
 }
 
