@@ -1,8 +1,8 @@
 // Content: an entry's bytes are measured when it is listed and produced, a
 // bounded piece at a time, each time it is tested or extracted. Nothing the
-// size of an entry is ever held, but for the text of the entry listed last
-// while it is small: measuring a table renders it, and its extraction then
-// writes what was rendered instead of rendering it again.
+// size of an entry is ever held, but under msi.dll for the text of the
+// entry listed last while it is small: measuring a table renders it, and its
+// extraction then writes what was rendered instead of rendering it again.
 //
 // A stream is read through a record at most once from its start. The
 // engine documents no way back to the start of a record's stream, and under
@@ -164,7 +164,8 @@ DWORD StoreSize(FileEntry* target, uint64_t count) {
 }
 
 DWORD MeasureText(ContentState* state, FileEntry* target) {
-  BYTE* buffer = state != nullptr ? Buffer(state, kTextPieceBytes) : nullptr;
+  BYTE* buffer =
+      state != nullptr && kKeptTextBytes != 0 ? Buffer(state, kTextPieceBytes) : nullptr;
   if (buffer == nullptr) {
     CsvOutput counting;
     const DWORD result = Render(target, counting);

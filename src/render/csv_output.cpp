@@ -7,16 +7,23 @@
 // Text is converted here rather than by WideCharToMultiByte: a table can
 // have millions of cells, and the conversion is the same (an unpaired
 // surrogate becomes U+FFFD, as WideCharToMultiByte(CP_UTF8, 0) writes it).
+#include <cstring>
+
 #include "render/render.h"
 
 namespace {
 
-bool IsHigh(WCHAR c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsHigh(uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLow(WCHAR c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // A unit gives at most 3 bytes of UTF-8 (a pair gives 4 for its two), a
 // quote 2.
 constexpr size_t kWorstBytesPerUnit = 3;
+
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 }  // namespace
 
@@ -68,13 +75,38 @@ size_t PutEscapedUtf8(const WCHAR* text, size_t length, BYTE* out) {
   return static_cast<size_t>(p - out);
 }
 
-size_t IntegerTextLength(int value) {
-  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-  size_t digits = 1;
-  while (magnitude >= 10) {
-    magnitude /= 10;
-    ++digits;
+size_t EscapedUtf8Length(const uint8_t* text, size_t length) {
+  size_t bytes = length;
+  const uint8_t* end = text + length;
+  for (const uint8_t* p = text;
+       (p = static_cast<const uint8_t*>(std::memchr(p, '"', static_cast<size_t>(end - p)))) != nullptr;
+       ++p) {
+    ++bytes;
   }
+  return bytes;
+}
+
+size_t PutEscapedUtf8(const uint8_t* text, size_t length, BYTE* out) {
+  BYTE* p = out;
+  const uint8_t* end = text + length;
+  for (;;) {
+    const auto* quote =
+        static_cast<const uint8_t*>(std::memchr(text, '"', static_cast<size_t>(end - text)));
+    const size_t run = static_cast<size_t>((quote != nullptr ? quote + 1 : end) - text);
+    std::memcpy(p, text, run);
+    p += run;
+    if (quote == nullptr) break;
+    *p++ = '"';
+    text = quote + 1;
+  }
+  return static_cast<size_t>(p - out);
+}
+
+size_t IntegerTextLength(int value) {
+  const uint32_t magnitude =
+      value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  size_t digits = 1;
+  for (uint32_t bound = 10; digits < 10 && magnitude >= bound; bound *= 10) ++digits;
   return digits + (value < 0 ? 1 : 0);
 }
 
@@ -133,14 +165,23 @@ void CsvOutput::Integer(int value, bool separated) {
   if (value < 0) Put('-');
   BYTE* end = buffer_ + used_ + (value < 0 ? digits - 1 : digits);
   used_ += value < 0 ? digits - 1 : digits;
-  do {
-    *--end = static_cast<BYTE>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
+  while (magnitude >= 100) {
+    const uint32_t pair = magnitude % 100 * 2;
+    magnitude /= 100;
+    *--end = static_cast<BYTE>(kDigitPairs[pair + 1]);
+    *--end = static_cast<BYTE>(kDigitPairs[pair]);
+  }
+  if (magnitude >= 10) {
+    *--end = static_cast<BYTE>(kDigitPairs[magnitude * 2 + 1]);
+    *--end = static_cast<BYTE>(kDigitPairs[magnitude * 2]);
+  } else {
+    *--end = static_cast<BYTE>('0' + magnitude);
+  }
   Put('"');
 }
 
-void CsvOutput::Field(const WCHAR* text, size_t length, bool separated) {
+template <typename Unit>
+void CsvOutput::Field(const Unit* text, size_t length, bool separated) {
   const size_t frame = 2 + (separated ? 1 : 0);
   if (buffer_ == nullptr) {
     done_ += EscapedUtf8Length(text, length) + frame;
@@ -182,7 +223,8 @@ void CsvOutput::Field(const WCHAR* text, size_t length, bool separated) {
 
 // A value longer than the buffer: converted in slices that end between two
 // characters, each flushed as the buffer fills.
-void CsvOutput::SlowText(const WCHAR* text, size_t length) {
+template <typename Unit>
+void CsvOutput::SlowText(const Unit* text, size_t length) {
   // At most 3 KiB of UTF-8 a slice, and a quarter of the buffer at most
   // (two units at least: a pair is never split).
   size_t slice = capacity_ / 4 / kWorstBytesPerUnit < 1024 ? capacity_ / 4 / kWorstBytesPerUnit : 1024;
@@ -199,3 +241,6 @@ void CsvOutput::SlowText(const WCHAR* text, size_t length) {
     i += n;
   }
 }
+
+template void CsvOutput::Field(const WCHAR* text, size_t length, bool separated);
+template void CsvOutput::Field(const uint8_t* text, size_t length, bool separated);

@@ -26,8 +26,14 @@ constexpr DWORD kContentStopped = 1223;  // ERROR_CANCELLED: the sink said stop
 constexpr size_t kTextPieceBytes = 256 * 1024;
 constexpr size_t kStreamPieceBytes = 1024 * 1024;
 // The text of the entry listed last is kept when it is at most this long,
-// so that its extraction need not render it again.
+// so that its extraction need not render it again. Only under msi.dll,
+// where rendering costs a record per row: the native engine measures a
+// table from its cells in place, for less than keeping its text would cost.
+#ifdef _WIN32
 constexpr size_t kKeptTextBytes = 16 * 1024 * 1024;
+#else
+constexpr size_t kKeptTextBytes = 0;
+#endif
 
 // Measures the entry's final target unless its size is known. 0, or the
 // renderer's or engine's code (50 for a table that has no text form: it
@@ -66,7 +72,9 @@ class CsvOutput {
   // A field in double quotes, a quote inside it doubled, preceded by a
   // comma when separated; the text in UTF-8, as WideCharToMultiByte
   // converts it (an unpaired surrogate becomes U+FFFD).
-  void Field(const WCHAR* text, size_t length, bool separated);
+  // Unit is WCHAR, or uint8_t for ASCII text held as bytes.
+  template <typename Unit>
+  void Field(const Unit* text, size_t length, bool separated);
   // The decimal text of a value, as "%i" writes it.
   void Integer(int value, bool separated);
   // Hands what is buffered to the sink; false when it said stop.
@@ -76,7 +84,8 @@ class CsvOutput {
   bool Room(size_t bytes);  // flushes until `bytes` fit; false when stopped
   void Flush();
   void Put(BYTE value) { buffer_[used_++] = value; }
-  void SlowText(const WCHAR* text, size_t length);
+  template <typename Unit>
+  void SlowText(const Unit* text, size_t length);
 
   BYTE* buffer_ = nullptr;  // null: counting
   size_t capacity_ = 0;
@@ -99,6 +108,9 @@ size_t EscapedUtf8Length(const WCHAR* text, size_t length);
 // Writes the UTF-8 of text, each double quote doubled, to out (room for
 // EscapedUtf8Length bytes); returns the bytes written.
 size_t PutEscapedUtf8(const WCHAR* text, size_t length, BYTE* out);
+// The same for ASCII text held as bytes, each below 0x80.
+size_t EscapedUtf8Length(const uint8_t* text, size_t length);
+size_t PutEscapedUtf8(const uint8_t* text, size_t length, BYTE* out);
 // Digits and sign of a value, as "%i" writes it.
 size_t IntegerTextLength(int value);
 

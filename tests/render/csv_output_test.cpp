@@ -92,6 +92,46 @@ TEST(CsvOutput, FieldsMatchTheSystemConversionWhateverTheBuffer) {
   }
 }
 
+// ASCII text held as bytes (as the native engine holds most strings) and
+// integers at every digit count give the same bytes as the UTF-16 path and
+// as "%i", counted or written through any buffer.
+TEST(CsvOutput, BytesAndIntegersMatchTheGeneralPaths) {
+  std::vector<std::string> texts = {"", "\"", "\"\"", "a\"b", "\"x", "x\"", "plain"};
+  std::mt19937 random(5);
+  for (size_t length : {40, 5000, 70000}) {
+    std::string text;
+    while (text.size() < length) text.push_back("ab,\"\n\x7f"[random() % 6]);
+    texts.push_back(text);
+  }
+  std::vector<int> integers = {0, -1, static_cast<int>(0x80000000u), 2147483647};
+  for (int64_t nines = 9; nines < 2147483647; nines = nines * 10 + 9) {
+    const int value = static_cast<int>(nines);
+    integers.insert(integers.end(), {value, value + 1, -value, -value - 1});
+  }
+  std::string expected;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    expected += Reference(WString(texts[i].begin(), texts[i].end()), i % 2 != 0);
+  }
+  for (int value : integers) expected += ",\"" + std::to_string(value) + "\"";
+  auto write = [&](CsvOutput& out) {
+    for (size_t i = 0; i < texts.size(); ++i) {
+      out.Field(reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size(), i % 2 != 0);
+    }
+    for (int value : integers) out.Integer(value, true);
+  };
+  CsvOutput counting;
+  write(counting);
+  EXPECT_EQ(expected.size(), counting.count());
+  for (size_t capacity : {CsvOutput::kMinimumCapacity, size_t{37}, kTextPieceBytes}) {
+    std::vector<BYTE> buffer(capacity);
+    Collected collected;
+    CsvOutput writing(buffer.data(), capacity, &collected, false);
+    write(writing);
+    EXPECT_TRUE(writing.Finish());
+    EXPECT_TRUE(expected == collected.bytes) << capacity;
+  }
+}
+
 // A sink that says stop: writing ends there; a sink that keeps only so
 // much, with counting asked for, leaves the whole count.
 TEST(CsvOutput, StopsOrCountsOnWhenTheSinkRefuses) {
