@@ -3,7 +3,8 @@
 // joined by full stops ("Icon.logo", "MsiDigitalSignature.Media.1"). While
 // the catalogue is built the cells are found by that name, so that the row
 // of _Streams showing the same stream becomes the cell's alias (read once,
-// not twice: msi.dll shares one read position per stream).
+// not twice: msi.dll shares one read position per stream). The names are
+// not kept: a cell's is rebuilt from its row to be compared.
 #include <new>
 
 #include "tree/tree.h"
@@ -15,6 +16,39 @@ namespace {
 const WCHAR* NullIntegerText(uint64_t width) {
   return width <= 2 ? WTEXT("-32768") : WTEXT("-2147483648");
 }
+
+// Appends the name of the stream the cell reads: its table's name and the
+// row's key values joined by full stops. False when a value cannot be read.
+bool AppendStreamName(const FileEntry* cell, const std::vector<CellKey>& keys,
+                      WString& stream, WString& value) {
+  stream += cell->table->name;
+  for (const CellKey& key : keys) {
+    if (!ReadRecordString(cell->record, key.column, value)) return false;
+    stream += WCHAR('.');
+    stream += key.integer && value.empty() ? NullIntegerText(key.width) : value.c_str();
+  }
+  return true;
+}
+
+// Whether a noted cell reads the stream of exactly that name, rebuilt from
+// its row. Throws std::bad_alloc when no memory can be had for it.
+class SameStream {
+ public:
+  SameStream(const NamingState& naming, const WString& stream)
+      : naming_(naming), stream_(stream) {}
+  bool operator()(const FileEntry* cell) {
+    const auto keys = naming_.cellKeys.find(cell->table);
+    if (keys == naming_.cellKeys.end()) return false;
+    name_.clear();
+    return AppendStreamName(cell, keys->second, name_, value_) && name_ == stream_;
+  }
+
+ private:
+  const NamingState& naming_;
+  const WString& stream_;
+  WString name_;
+  WString value_;
+};
 
 }  // namespace
 
@@ -55,17 +89,21 @@ std::vector<CellKey> CellStreamKeys(MsiArchive* archive, const TableInfo* table)
 
 void RegisterCellStream(MsiArchive* archive, FileEntry* entry,
                         const std::vector<CellKey>& keys) {
-  if (keys.empty()) return;
+  NamingState* naming = archive->naming;
+  if (keys.empty() || naming == nullptr) return;
   try {
-    WString stream = entry->table->name;
+    WString stream;
     WString value;
-    for (const CellKey& key : keys) {
-      if (!ReadRecordString(entry->record, key.column, value)) return;
-      stream += WCHAR('.');
-      stream += key.integer && value.empty() ? NullIntegerText(key.width) : value.c_str();
+    if (!AppendStreamName(entry, keys, stream, value)) return;
+    auto noted = naming->cellKeys.find(entry->table);
+    if (noted == naming->cellKeys.end()) {
+      noted = naming->cellKeys.emplace(entry->table, keys).first;
     }
-    if (archive->naming == nullptr) return;
-    archive->naming->streamCells.emplace(std::move(stream), entry);
+    // The earliest cell keeps a name that two tables' keys both give
+    // ("A" keyed "b.c", "A.b" keyed "c").
+    const uint64_t hash = HashExact(stream.data(), stream.size());
+    if (naming->streamCells.Find(hash, SameStream(*naming, stream)) != nullptr) return;
+    naming->streamCells.Insert(hash, entry);
   } catch (const std::bad_alloc&) {
     // The row of _Streams then shows the stream as an entry of its own.
   }
@@ -73,10 +111,11 @@ void RegisterCellStream(MsiArchive* archive, FileEntry* entry,
 
 FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream) {
   try {
-    if (archive->naming == nullptr) return nullptr;
-    const auto& cells = archive->naming->streamCells;
-    const auto found = cells.find(WString(stream));
-    return found != cells.end() ? found->second : nullptr;
+    const NamingState* naming = archive->naming;
+    if (naming == nullptr) return nullptr;
+    const WString text(stream);
+    return naming->streamCells.Find(HashExact(text.data(), text.size()),
+                                    SameStream(*naming, text));
   } catch (const std::bad_alloc&) {
     return nullptr;
   }

@@ -70,6 +70,13 @@ struct FileEntry {
   bool streamRead;
 };
 
+// A key column of a table whose cells' streams are named by their keys.
+struct CellKey {
+  UINT column;     // position among the table's columns
+  bool integer;
+  uint64_t width;  // of an integer: 2 or 4
+};
+
 // What the tree keeps beside an archive's entries while it names them.
 struct NamingState {
   // Every listed name, compared without regard to case, to the earliest
@@ -86,8 +93,11 @@ struct NamingState {
   // only ever added, so every number below it stays taken.
   std::unordered_map<WString, uint32_t> nextNumber;
   // While the catalogue is built: the cells by the name of the stream each
-  // reads ("Icon.logo"), for the rows of _Streams to find theirs.
-  std::unordered_map<WString, FileEntry*> streamCells;
+  // reads ("Icon.logo"), for the rows of _Streams to find theirs. The name
+  // is rebuilt from the cell's row and its table's key columns, as noted
+  // in `cellKeys`, whenever it is compared.
+  EntryHashIndex streamCells;
+  std::unordered_map<const TableInfo*, std::vector<CellKey>> cellKeys;
 };
 
 constexpr size_t kNameCapacity = 260;  // 259 characters and the terminator
@@ -107,12 +117,6 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
                        const WCHAR* folder, const WCHAR* base,
                        const WCHAR* extension);
 size_t FindExtension(const WCHAR* text);
-// A key column of a table whose cells' streams are named by their keys.
-struct CellKey {
-  UINT column;     // position among the table's columns
-  bool integer;
-  uint64_t width;  // of an integer: 2 or 4
-};
 // The key columns of a table, from the engine, in order: empty for the
 // engine's own tables and for a table whose keys cannot be had or are not
 // all among the columns its view shows.
