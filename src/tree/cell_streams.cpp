@@ -3,8 +3,9 @@
 // joined by full stops ("Icon.logo", "MsiDigitalSignature.Media.1"). While
 // the catalogue is built the cells are found by that name, so that the row
 // of _Streams showing the same stream becomes the cell's alias (read once,
-// not twice: msi.dll shares one read position per stream). The names are
-// not kept: a cell's is rebuilt from its row to be compared.
+// not twice: msi.dll shares one read position per stream). The cells are
+// indexed only once a row of _Streams may name one of their streams, and
+// the names are not kept: a cell's is rebuilt from its row to be compared.
 #include <new>
 
 #include "tree/tree.h"
@@ -50,6 +51,21 @@ class SameStream {
   WString value_;
 };
 
+// Adds a listed cell of a noted table to the index under the name of its
+// stream, unless an earlier cell's stream has that name ("A" keyed "b.c",
+// "A.b" keyed "c"). Throws std::bad_alloc when no memory can be had.
+void IndexStreamCell(NamingState& naming, FileEntry* entry) {
+  if (entry->kind != StreamCell) return;
+  const auto keys = naming.cellKeys.find(entry->table);
+  if (keys == naming.cellKeys.end()) return;
+  WString stream;
+  WString value;
+  if (!AppendStreamName(entry, keys->second, stream, value)) return;
+  const uint64_t hash = HashExact(stream.data(), stream.size());
+  if (naming.streamCells.Find(hash, SameStream(naming, stream)) != nullptr) return;
+  naming.streamCells.Insert(hash, entry);
+}
+
 }  // namespace
 
 std::vector<CellKey> CellStreamKeys(MsiArchive* archive, const TableInfo* table) {
@@ -92,27 +108,33 @@ void RegisterCellStream(MsiArchive* archive, FileEntry* entry,
   NamingState* naming = archive->naming;
   if (keys.empty() || naming == nullptr) return;
   try {
-    WString stream;
-    WString value;
-    if (!AppendStreamName(entry, keys, stream, value)) return;
-    auto noted = naming->cellKeys.find(entry->table);
-    if (noted == naming->cellKeys.end()) {
-      noted = naming->cellKeys.emplace(entry->table, keys).first;
+    if (naming->cellKeys.find(entry->table) == naming->cellKeys.end()) {
+      naming->cellKeys.emplace(entry->table, keys);
     }
-    // The earliest cell keeps a name that two tables' keys both give
-    // ("A" keyed "b.c", "A.b" keyed "c").
-    const uint64_t hash = HashExact(stream.data(), stream.size());
-    if (naming->streamCells.Find(hash, SameStream(*naming, stream)) != nullptr) return;
-    naming->streamCells.Insert(hash, entry);
+    if (naming->streamCellsMade) IndexStreamCell(*naming, entry);
   } catch (const std::bad_alloc&) {
     // The row of _Streams then shows the stream as an entry of its own.
   }
 }
 
 FileEntry* FindStreamAlias(MsiArchive* archive, const WCHAR* stream) {
+  NamingState* naming = archive->naming;
+  // A cell's stream is its table's name, a full stop and its keys.
+  if (naming == nullptr || naming->cellKeys.empty() || wcschr(stream, '.') == nullptr) {
+    return nullptr;
+  }
+  if (!naming->streamCellsMade) {
+    naming->streamCellsMade = true;
+    try {
+      for (ListLink* node = archive->entries.next; node != &archive->entries;
+           node = node->next) {
+        IndexStreamCell(*naming, ListOwner<FileEntry>(node));
+      }
+    } catch (const std::bad_alloc&) {
+      // The cells left out show their streams' rows as entries of their own.
+    }
+  }
   try {
-    const NamingState* naming = archive->naming;
-    if (naming == nullptr) return nullptr;
     const WString text(stream);
     return naming->streamCells.Find(HashExact(text.data(), text.size()),
                                     SameStream(*naming, text));

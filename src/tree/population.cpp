@@ -95,6 +95,7 @@ DWORD PopulateEntries(MsiArchive* archive) {
   // streams any more, nor names checked against folders and numbers.
   if (NamingState* naming = archive->naming) {
     naming->streamCells.Clear();
+    naming->streamCellsMade = false;
     std::unordered_map<const TableInfo*, std::vector<CellKey>>().swap(naming->cellKeys);
     std::unordered_map<WString, uint32_t>().swap(naming->nextNumber);
     naming->folderIndex.Clear();
