@@ -94,7 +94,9 @@ DWORD PopulateEntries(MsiArchive* archive) {
   // Every entry has been named: the cells need not be found by their
   // streams any more, nor names checked against folders and numbers.
   if (NamingState* naming = archive->naming) {
-    std::unordered_map<WString, FileEntry*>().swap(naming->streamCells);
+    naming->streamCells.Clear();
+    naming->streamCellsMade = false;
+    std::unordered_map<const TableInfo*, std::vector<CellKey>>().swap(naming->cellKeys);
     std::unordered_map<WString, uint32_t>().swap(naming->nextNumber);
     naming->folderIndex.Clear();
   }

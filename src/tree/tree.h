@@ -70,6 +70,13 @@ struct FileEntry {
   bool streamRead;
 };
 
+// A key column of a table whose cells' streams are named by their keys.
+struct CellKey {
+  UINT column;     // position among the table's columns
+  bool integer;
+  uint64_t width;  // of an integer: 2 or 4
+};
+
 // What the tree keeps beside an archive's entries while it names them.
 struct NamingState {
   // Every listed name, compared without regard to case, to the earliest
@@ -85,9 +92,16 @@ struct NamingState {
   // tail, compared as names are), the next number worth trying. Names are
   // only ever added, so every number below it stays taken.
   std::unordered_map<WString, uint32_t> nextNumber;
+  // While the catalogue is built: the key columns of each table whose
+  // cells' streams are named by their keys.
+  std::unordered_map<const TableInfo*, std::vector<CellKey>> cellKeys;
   // While the catalogue is built: the cells by the name of the stream each
-  // reads ("Icon.logo"), for the rows of _Streams to find theirs.
-  std::unordered_map<WString, FileEntry*> streamCells;
+  // reads ("Icon.logo"), for the rows of _Streams to find theirs. Made when
+  // the first row that may name a cell's stream looks for it; the name is
+  // rebuilt from the cell's row and its table's `cellKeys` whenever it is
+  // compared.
+  EntryHashIndex streamCells;
+  bool streamCellsMade = false;
 };
 
 constexpr size_t kNameCapacity = 260;  // 259 characters and the terminator
@@ -107,18 +121,12 @@ DWORD AssignUniqueName(FileEntry* entry, MsiArchive* archive,
                        const WCHAR* folder, const WCHAR* base,
                        const WCHAR* extension);
 size_t FindExtension(const WCHAR* text);
-// A key column of a table whose cells' streams are named by their keys.
-struct CellKey {
-  UINT column;     // position among the table's columns
-  bool integer;
-  uint64_t width;  // of an integer: 2 or 4
-};
 // The key columns of a table, from the engine, in order: empty for the
 // engine's own tables and for a table whose keys cannot be had or are not
 // all among the columns its view shows.
 std::vector<CellKey> CellStreamKeys(MsiArchive* archive, const TableInfo* table);
-// Notes a listed cell under the name of its stream: the table's name and
-// the row's key values (integers in decimal) joined by full stops.
+// Notes a listed cell to be found by the name of its stream: the table's
+// name and the row's key values (integers in decimal) joined by full stops.
 void RegisterCellStream(MsiArchive* archive, FileEntry* entry,
                         const std::vector<CellKey>& keys);
 // The cell whose own stream is `stream`, compared exactly, or null.

@@ -26,6 +26,7 @@ class Naming : public ::testing::Test {
     }
     for (TableInfo* table : tables_) EXPECT_EQ(ReleaseTable(table), 0);
     delete archive_.naming;
+    if (database_ != 0) MsiCloseHandle(database_);  // after the rows it gave
   }
 
   TableInfo* MakeTable(const std::string& name) {
@@ -66,6 +67,7 @@ class Naming : public ::testing::Test {
 
   MsiArchive archive_{};
   std::vector<TableInfo*> tables_;
+  MSIHANDLE database_ = 0;
 };
 
 TEST_F(Naming, NewEntryAndTableReference) {
@@ -308,15 +310,37 @@ TEST_F(Naming, NumbersMatchTheRuleThatCountsAfresh) {
 }
 
 TEST_F(Naming, StreamsRowsAliasExistingCells) {
+  // Cells keyed by rows of a real database, noted as population notes them.
+  ASSERT_EQ(MsiOpenDatabaseW(PathText(Fixture("cat-naming")).c_str(), MSIDBOPEN_READONLY,
+                             &database_), 0u);
+  auto addCell = [&](TableInfo* table, const std::string& key) {
+    MSIHANDLE view = 0;
+    MSIHANDLE record = 0;
+    EXPECT_EQ(MsiDatabaseOpenViewW(database_, W("SELECT * FROM `Icon`").c_str(), &view), 0u);
+    EXPECT_EQ(MsiViewExecute(view, 0), 0u);
+    WString value;
+    for (MSIHANDLE row = 0; record == 0 && MsiViewFetch(view, &row) == 0;) {
+      if (ReadRecordString(row, 0, value) && value == W(key)) {
+        record = row;
+      } else {
+        MsiCloseHandle(row);
+      }
+    }
+    EXPECT_NE(record, 0u) << key;
+    MsiViewClose(view);
+    MsiCloseHandle(view);
+    AddCell(table, key);
+    FileEntry* cell = ListOwner<FileEntry>(archive_.entries.prev);
+    cell->record = record;
+    RegisterCellStream(&archive_, cell, {CellKey{0, false, 0}});
+  };
   TableInfo* icon = MakeTable("Icon");
   TableInfo* art = MakeTable("Art");
   TableInfo* streams = MakeTable("_Streams");
-  for (auto [table, key] : {std::pair{icon, "logo"}, {icon, "x"}, {art, "x"}, {icon, ".."}}) {
-    AddCell(table, key);
-    // Noted under its stream's name, as population does from the keys.
-    archive_.naming->streamCells.emplace(table->name + WCHAR('.') + W(key),
-                                 ListOwner<FileEntry>(archive_.entries.prev));
+  for (auto [table, key] : {std::pair{icon, "logo"}, {icon, "dup"}, {art, "dup"}, {icon, "a.b.c"}}) {
+    addCell(table, key);
   }
+  addCell(MakeTable("Icon.a"), "a.b.c");  // its stream: Icon.a.a.b.c
   FileEntry* logo = FindEntry(&archive_, W("Icon\\logo").c_str());
   ASSERT_NE(logo, nullptr);
 
@@ -325,21 +349,24 @@ TEST_F(Naming, StreamsRowsAliasExistingCells) {
   EXPECT_EQ(alias->target, logo);
   EXPECT_EQ(logo->refCount, 2);
   // Aliases are named uniquely like every other entry.
-  EXPECT_EQ(AddCell(streams, "Icon.x"), "_Streams\\x");
-  EXPECT_EQ(AddCell(streams, "Art.x"), "_Streams\\x_001");
+  EXPECT_EQ(AddCell(streams, "Icon.dup"), "_Streams\\dup");
+  EXPECT_EQ(AddCell(streams, "Art.dup"), "_Streams\\dup_001");
   // Only the cell of exactly that name: ICON.LOGO is another stream.
   EXPECT_EQ(AddCell(streams, "ICON.LOGO"), "_Streams\\ICON.LOGO");
   EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->target, nullptr);
-  EXPECT_EQ(AddCell(streams, "Icon..."), "_Streams\\__");
-  EXPECT_NE(ListOwner<FileEntry>(archive_.entries.prev)->target, nullptr);
-  EXPECT_EQ(AddCell(streams, "Icon.nosuch"), "_Streams\\Icon.nosuch");
+  EXPECT_EQ(AddCell(streams, "Icon.a.b.c"), "_Streams\\a.b.c");
+  EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->target->table, icon);
+  EXPECT_EQ(AddCell(streams, "Icon.a.a.b.c"), "_Streams\\a.a.b.c");
+  EXPECT_EQ(Narrow(ListOwner<FileEntry>(archive_.entries.prev)->target->name),
+            "Icon.a\\a.b.c");
+  EXPECT_EQ(AddCell(streams, "Icon.a"), "_Streams\\Icon.a");
   EXPECT_EQ(ListOwner<FileEntry>(archive_.entries.prev)->target, nullptr);
   EXPECT_EQ(AddCell(streams, "plain"), "_Streams\\plain");
   EXPECT_EQ(AddCell(streams, "Icon.logo"), "_Streams\\logo_001");
   EXPECT_EQ(logo->refCount, 3);
 
   // The earliest of equal names is found; an alias keeps its target alive.
-  EXPECT_EQ(FindEntry(&archive_, W("_streams\\X").c_str())->target->table, icon);
+  EXPECT_EQ(FindEntry(&archive_, W("_streams\\DUP").c_str())->target->table, icon);
   Unlink(&logo->link);
   EXPECT_EQ(ReleaseEntry(logo), 2);
   EXPECT_EQ(Narrow(logo->name), "Icon\\logo");
