@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 
@@ -156,6 +157,23 @@ Status CompoundFile::ReadSectors(const std::vector<uint32_t>& sectors, uint8_t m
   return Status::Ok;
 }
 
+namespace {
+
+// Whether a chain visits a sector twice. A chain written in one go runs
+// upwards and is seen at once to visit each sector once; any other is
+// sorted.
+bool UsesASectorTwice(const std::vector<uint32_t>& chain) {
+  if (std::adjacent_find(chain.begin(), chain.end(), std::greater_equal<uint32_t>()) ==
+      chain.end()) {
+    return false;
+  }
+  std::vector<uint32_t> sorted(chain);
+  std::sort(sorted.begin(), sorted.end());
+  return std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end();
+}
+
+}  // namespace
+
 Status CompoundFile::Chain(uint32_t start, uint64_t minBytes, bool whole,
                            std::vector<uint32_t>* out) const {
   out->clear();
@@ -172,12 +190,8 @@ Status CompoundFile::Chain(uint32_t start, uint64_t minBytes, bool whole,
     sector = fat_[sector];
   }
   if (out->size() < needed) return Status::Corrupt;
-  if (!whole) {
-    // Cut short, a looping chain shows as a sector used twice.
-    std::vector<uint32_t> sorted(*out);
-    std::sort(sorted.begin(), sorted.end());
-    if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return Status::Corrupt;
-  }
+  // Cut short, a looping chain shows as a sector used twice.
+  if (!whole && UsesASectorTwice(*out)) return Status::Corrupt;
   return Status::Ok;
 }
 
@@ -193,9 +207,7 @@ Status CompoundFile::MiniChain(uint32_t start, uint64_t minBytes,
     out->push_back(sector);
     sector = miniFat_[sector];
   }
-  std::vector<uint32_t> sorted(*out);
-  std::sort(sorted.begin(), sorted.end());
-  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) return Status::Corrupt;
+  if (UsesASectorTwice(*out)) return Status::Corrupt;
   return Status::Ok;
 }
 
