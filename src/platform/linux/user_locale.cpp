@@ -12,10 +12,15 @@ namespace msiarc::platform {
 
 namespace {
 
+// Only the categories the conversions and the date texts read: the
+// character set and the time formats (the others would be loaded for
+// nothing, a file each).
+constexpr int kCategories = LC_CTYPE_MASK | LC_TIME_MASK;
+
 UserLocale MakeUserLocale() {
-  locale_t locale = newlocale(LC_ALL_MASK, "", static_cast<locale_t>(0));
+  locale_t locale = newlocale(kCategories, "", static_cast<locale_t>(0));
   if (locale == static_cast<locale_t>(0)) {
-    locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    locale = newlocale(kCategories, "C", static_cast<locale_t>(0));
   }
   const char* codeset = nl_langinfo_l(CODESET, locale);
   // The "C" locale's codeset is ASCII, which UTF-8 extends: file names on
