@@ -33,7 +33,6 @@ struct ContentState {
   std::vector<Piece> keptText;
   // The buffer every piece passes through on its way to a sink.
   std::unique_ptr<BYTE[]> buffer;
-  size_t bufferBytes = 0;
   // Producing content calls the host (through the sink), which may close
   // the archive meanwhile: the state then outlives the archive's hold on it
   // until the production ends.
@@ -53,14 +52,12 @@ ContentState* StateOf(MsiArchive* archive) {
   return archive->content;
 }
 
-BYTE* Buffer(ContentState* state, size_t bytes) {
-  if (state->bufferBytes < bytes) {
-    state->buffer.reset();
-    state->bufferBytes = 0;
-    state->buffer.reset(new (std::nothrow) BYTE[bytes]);
-    if (state->buffer == nullptr) return nullptr;
-    state->bufferBytes = bytes;
-  }
+// One buffer for every piece, made once at the largest piece's size: a
+// buffer grown entry by entry would be new, unmapped memory each time.
+// Pages untouched by small entries cost nothing.
+BYTE* Buffer(ContentState* state) {
+  constexpr size_t kBytes = std::max(kTextPieceBytes, kStreamPieceBytes);
+  if (state->buffer == nullptr) state->buffer.reset(new (std::nothrow) BYTE[kBytes]);
   return state->buffer.get();
 }
 
@@ -165,7 +162,7 @@ DWORD StoreSize(FileEntry* target, uint64_t count) {
 
 DWORD MeasureText(ContentState* state, FileEntry* target) {
   BYTE* buffer =
-      state != nullptr && kKeptTextBytes != 0 ? Buffer(state, kTextPieceBytes) : nullptr;
+      state != nullptr && kKeptTextBytes != 0 ? Buffer(state) : nullptr;
   if (buffer == nullptr) {
     CsvOutput counting;
     const DWORD result = Render(target, counting);
@@ -195,7 +192,7 @@ DWORD ProduceText(ContentState* state, FileEntry* target, ContentSink& sink) {
       produced += piece.count;
     }
   } else {
-    BYTE* buffer = Buffer(state, kTextPieceBytes);
+    BYTE* buffer = Buffer(state);
     if (buffer == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     CsvOutput out(buffer, kTextPieceBytes, &limited, false);
     result = Render(target, out);
@@ -272,7 +269,7 @@ DWORD ProduceStream(ContentState* state, FileEntry* entry, DWORD size, ContentSi
     entry->streamRead = false;
     if (!AtStart(fresh, field, size)) return ERROR_INVALID_DATA;
   }
-  BYTE* buffer = Buffer(state, size < kStreamPieceBytes ? size : kStreamPieceBytes);
+  BYTE* buffer = Buffer(state);
   if (buffer == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
   entry->streamRead = true;
   DWORD produced = 0;

@@ -133,23 +133,22 @@ bool CsvOutput::Finish() {
   return !stopped_;
 }
 
-void CsvOutput::ByteOrderMark() {
-  if (buffer_ == nullptr || !Room(3)) {
-    done_ += 3;
+void CsvOutput::Literal(const BYTE* bytes, size_t count) {
+  if (buffer_ == nullptr || !Room(count)) {
+    done_ += count;
     return;
   }
-  Put(0xEF);
-  Put(0xBB);
-  Put(0xBF);
+  for (size_t i = 0; i < count; ++i) Put(bytes[i]);
+}
+
+void CsvOutput::ByteOrderMark() {
+  static constexpr BYTE kMark[] = {0xEF, 0xBB, 0xBF};
+  Literal(kMark, sizeof kMark);
 }
 
 void CsvOutput::LineEnd() {
-  if (buffer_ == nullptr || !Room(2)) {
-    done_ += 2;
-    return;
-  }
-  Put(0x0D);
-  Put(0x0A);
+  static constexpr BYTE kEnd[] = {0x0D, 0x0A};
+  Literal(kEnd, sizeof kEnd);
 }
 
 void CsvOutput::Integer(int value, bool separated) {

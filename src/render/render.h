@@ -82,6 +82,7 @@ class CsvOutput {
 
  private:
   bool Room(size_t bytes);  // flushes until `bytes` fit; false when stopped
+  void Literal(const BYTE* bytes, size_t count);
   void Flush();
   void Put(BYTE value) { buffer_[used_++] = value; }
   template <typename Unit>
