@@ -1,5 +1,6 @@
 // Column information, cell values, the string length protocol and streams,
 // over the fixture databases.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -102,49 +103,46 @@ TEST(Strings, LengthProtocol) {
   Handle db = OpenFixture("types.msi");
   std::vector<Handle> rows = Rows(db.get(), "Cells");
   ASSERT_EQ(rows.size(), 4u);
-  MSIHANDLE rec = rows[0].get();
-  WCHAR buffer[32];
-  auto fill = [&] {
-    for (WCHAR& c : buffer) c = WCHAR('#');
+  // Row 0 field 9 is "plain text", row 2 field 5 "-32767" (an integer as
+  // text), row 1 field 2 null. Capacity -1: no buffer, the length asked.
+  struct Case {
+    size_t row;
+    UINT field;
+    int capacity;
+    UINT result;
+    DWORD length;
+    const char* text;  // what the buffer then holds; null: left alone
   };
-
-  DWORD length = 12345;
-  EXPECT_EQ(MsiRecordGetStringW(rec, 9, nullptr, &length), 0u);  // "plain text"
-  EXPECT_EQ(length, 10u);
-  // Exactly enough: text, terminator, the length without it.
-  fill();
-  length = 11;
-  EXPECT_EQ(MsiRecordGetStringW(rec, 9, buffer, &length), 0u);
-  EXPECT_EQ(length, 10u);
-  EXPECT_EQ(WString(buffer), WTEXT("plain text"));
-  // One short: more data, the full length, and the text cut before the end.
-  fill();
-  length = 10;
-  EXPECT_EQ(MsiRecordGetStringW(rec, 9, buffer, &length), static_cast<UINT>(ERROR_MORE_DATA));
-  EXPECT_EQ(length, 10u);
-  EXPECT_EQ(WString(buffer, 9), WTEXT("plain tex"));
-  // No room at all: the buffer is left alone.
-  fill();
-  length = 0;
-  EXPECT_EQ(MsiRecordGetStringW(rec, 9, buffer, &length), static_cast<UINT>(ERROR_MORE_DATA));
-  EXPECT_EQ(length, 10u);
-  EXPECT_EQ(buffer[0], WCHAR('#'));
-  // Integers as text follow the same protocol.
-  MSIHANDLE extremes = rows[2].get();
-  length = 0;
-  EXPECT_EQ(MsiRecordGetStringW(extremes, 5, nullptr, &length), 0u);
-  EXPECT_EQ(length, 6u);  // "-32767"
-  fill();
-  length = 3;
-  EXPECT_EQ(MsiRecordGetStringW(extremes, 5, buffer, &length), static_cast<UINT>(ERROR_MORE_DATA));
-  EXPECT_EQ(length, 6u);
-  EXPECT_EQ(WString(buffer, 2), WTEXT("-3"));
-  // A null field with room: an empty, terminated text.
-  fill();
-  length = 5;
-  EXPECT_EQ(MsiRecordGetStringW(rows[1].get(), 2, buffer, &length), 0u);
-  EXPECT_EQ(length, 0u);
-  EXPECT_EQ(buffer[0], 0);
+  const Case cases[] = {
+      {0, 9, -1, 0, 10, nullptr},
+      {0, 9, 11, 0, 10, "plain text"},                // exactly enough
+      {0, 9, 10, ERROR_MORE_DATA, 10, "plain tex"},   // one short: cut, terminated
+      {0, 9, 0, ERROR_MORE_DATA, 10, nullptr},        // no room at all
+      {2, 5, -1, 0, 6, nullptr},
+      {2, 5, 3, ERROR_MORE_DATA, 6, "-3"},
+      {1, 2, 5, 0, 0, ""},                            // null: empty, terminated
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.row << "." << c.field << " in " << c.capacity);
+    WCHAR buffer[32];
+    for (WCHAR& unit : buffer) unit = WCHAR('#');
+    DWORD length = c.capacity < 0 ? 12345 : static_cast<DWORD>(c.capacity);
+    EXPECT_EQ(MsiRecordGetStringW(rows[c.row].get(), c.field, c.capacity < 0 ? nullptr : buffer,
+                                  &length),
+              c.result);
+    EXPECT_EQ(length, c.length);
+    if (c.text == nullptr) {
+      EXPECT_EQ(buffer[0], WCHAR('#'));
+      continue;
+    }
+    const size_t units = std::strlen(c.text);
+    EXPECT_EQ(WString(buffer, units), WString(c.text, c.text + units));
+    if (c.result == 0) {
+      EXPECT_EQ(buffer[units], WCHAR(0));
+    }
+  }
+  WCHAR buffer[4];
+  DWORD length = 4;
   EXPECT_EQ(MsiRecordGetStringW(0, 1, buffer, &length), static_cast<UINT>(ERROR_INVALID_HANDLE));
 }
 

@@ -3,11 +3,13 @@
 // the Linux stand-ins, so the two cannot drift apart.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -134,36 +136,29 @@ TEST(PlatformCodePages, AnsiCodePageRoundTripsAscii) {
 }
 
 TEST(PlatformTime, FileTimeToSystemTime) {
-  // 1970-01-01 00:00:00.123 UTC, a Thursday.
-  const uint64_t ticks = 116444736000000000ULL + 1230000;
-  FILETIME epoch{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-  SYSTEMTIME t{};
-  ASSERT_TRUE(FileTimeToSystemTime(&epoch, &t));
-  EXPECT_EQ(1970, t.wYear);
-  EXPECT_EQ(1, t.wMonth);
-  EXPECT_EQ(1, t.wDay);
-  EXPECT_EQ(4, t.wDayOfWeek);
-  EXPECT_EQ(0, t.wHour);
-  EXPECT_EQ(123, t.wMilliseconds);
-
-  // 2024-02-29 23:59:59 UTC (a leap day), a Thursday.
-  const uint64_t leap = (1709251199ULL + 11644473600ULL) * 10000000ULL;
-  FILETIME leapDay{static_cast<DWORD>(leap), static_cast<DWORD>(leap >> 32)};
-  ASSERT_TRUE(FileTimeToSystemTime(&leapDay, &t));
-  EXPECT_EQ(2024, t.wYear);
-  EXPECT_EQ(2, t.wMonth);
-  EXPECT_EQ(29, t.wDay);
-  EXPECT_EQ(4, t.wDayOfWeek);
-  EXPECT_EQ(23, t.wHour);
-  EXPECT_EQ(59, t.wMinute);
-  EXPECT_EQ(59, t.wSecond);
-
-  FILETIME zero{0, 0};
-  ASSERT_TRUE(FileTimeToSystemTime(&zero, &t));
-  EXPECT_EQ(1601, t.wYear);
-  EXPECT_EQ(1, t.wDayOfWeek);
-
+  constexpr uint64_t kUnixEpoch = 116444736000000000ULL;
+  struct Case {
+    uint64_t ticks;
+    WORD year, month, day, dayOfWeek, hour, minute, second, milliseconds;
+  };
+  const Case cases[] = {
+      {kUnixEpoch + 1230000, 1970, 1, 1, 4, 0, 0, 0, 123},  // a Thursday
+      {(1709251199ULL + 11644473600ULL) * 10000000ULL, 2024, 2, 29, 4, 23, 59, 59, 0},  // leap day
+      {0, 1601, 1, 1, 1, 0, 0, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ticks);
+    FILETIME time{static_cast<DWORD>(c.ticks), static_cast<DWORD>(c.ticks >> 32)};
+    SYSTEMTIME t{};
+    ASSERT_TRUE(FileTimeToSystemTime(&time, &t));
+    const WORD got[] = {t.wYear, t.wMonth, t.wDay, t.wDayOfWeek, t.wHour, t.wMinute, t.wSecond,
+                        t.wMilliseconds};
+    const WORD want[] = {c.year, c.month, c.day, c.dayOfWeek, c.hour, c.minute, c.second,
+                         c.milliseconds};
+    EXPECT_TRUE(std::equal(std::begin(got), std::end(got), std::begin(want)));
+  }
   FILETIME tooLarge{0, 0x80000000u};
+  SYSTEMTIME t{};
   EXPECT_FALSE(FileTimeToSystemTime(&tooLarge, &t));
 }
 
