@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "support/catalog_support.h"
+#include "support/helpers.h"
 
 namespace catalog_test {
 namespace {
@@ -23,30 +24,26 @@ TEST(ConcurrencyArchives, OpenBuildAndCloseFromSeveralThreads) {
   for (int i = 0; i < 3; ++i) expected[i] = EntryCount(paths[i]);
 
   std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < 25; ++round) {
-        int which = (t + round) % 3;
-        HANDLE handle = OpenPath(paths[which]);
-        if (handle == nullptr) {
-          ++failures;
-          continue;
-        }
-        MsiArchive* archive = AcquireArchive(handle);
-        if (archive == nullptr) {
-          ++failures;
-        } else {
-          BuildCatalogue(archive);
-          if (static_cast<size_t>(archive->entryCount) != expected[which]) ++failures;
-          LeaveCriticalSection(&archive->lock);
-          ReleaseArchive(archive);
-        }
-        if (CloseArchive(handle) != kHostSuccess) ++failures;
+  test_support::OnThreads(kThreads, [&](int t) {
+    for (int round = 0; round < 25; ++round) {
+      int which = (t + round) % 3;
+      HANDLE handle = OpenPath(paths[which]);
+      if (handle == nullptr) {
+        ++failures;
+        continue;
       }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+      MsiArchive* archive = AcquireArchive(handle);
+      if (archive == nullptr) {
+        ++failures;
+      } else {
+        BuildCatalogue(archive);
+        if (static_cast<size_t>(archive->entryCount) != expected[which]) ++failures;
+        LeaveCriticalSection(&archive->lock);
+        ReleaseArchive(archive);
+      }
+      if (CloseArchive(handle) != kHostSuccess) ++failures;
+    }
+  });
   EXPECT_EQ(failures.load(), 0);
 }
 
@@ -59,34 +56,30 @@ TEST(ConcurrencyOneArchive, CallsOnOneHandleAreSerialised) {
   // each entry exactly once, and the catalogue is built once.
   std::atomic<size_t> listed{0};
   std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      HeaderDataExW header;
-      for (;;) {
-        int result = ReadHeaderExW(handle, &header);
-        if (result != 0) {
-          if (result != kHostEndArchive) ++failures;
-          break;
-        }
-        ++listed;
-        MsiArchive* archive = AcquireArchive(handle);
-        if (archive == nullptr || FindEntry(archive, header.fileName) == nullptr) {
-#ifndef _WIN32
-          // The host sees '/' where the archive holds '\'.
-          if (archive == nullptr) ++failures;
-#else
-          ++failures;
-#endif
-        }
-        if (archive != nullptr) {
-          LeaveCriticalSection(&archive->lock);
-          ReleaseArchive(archive);
-        }
+  test_support::OnThreads(kThreads, [&](int) {
+    HeaderDataExW header;
+    for (;;) {
+      int result = ReadHeaderExW(handle, &header);
+      if (result != 0) {
+        if (result != kHostEndArchive) ++failures;
+        break;
       }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+      ++listed;
+      MsiArchive* archive = AcquireArchive(handle);
+      if (archive == nullptr || FindEntry(archive, header.fileName) == nullptr) {
+#ifndef _WIN32
+        // The host sees '/' where the archive holds '\'.
+        if (archive == nullptr) ++failures;
+#else
+        ++failures;
+#endif
+      }
+      if (archive != nullptr) {
+        LeaveCriticalSection(&archive->lock);
+        ReleaseArchive(archive);
+      }
+    }
+  });
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(listed.load(), expected);
   MsiArchive* archive = AcquireArchive(handle);

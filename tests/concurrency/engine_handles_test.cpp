@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/contract.h"
+#include "support/helpers.h"
 
 namespace contract {
 namespace {
@@ -28,45 +29,41 @@ TEST(EngineHandles, RecordsMadeReadAndClosedOnManyThreads) {
   const std::vector<WString> keys = BinaryKeys(db.get());
   ASSERT_EQ(keys.size(), 5u);
   std::atomic<int> wrong{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      for (int round = 0; round < 200; ++round) {
-        Handle view;
-        if (OpenView(db.get(), WTEXT("SELECT * FROM `Binary`"), view) != 0 ||
-            MsiViewExecute(view.get(), 0) != 0) {
-          ++wrong;
-          continue;
-        }
-        std::vector<Handle> rows;
-        for (;;) {
-          Handle row;
-          if (MsiViewFetch(view.get(), row.out()) != 0) break;
-          rows.push_back(std::move(row));
-        }
-        if (rows.size() != keys.size()) ++wrong;
-        for (size_t i = 0; i < rows.size() && i < keys.size(); ++i) {
-          WCHAR text[80];
-          DWORD length = 80;
-          if (MsiRecordGetStringW(rows[i].get(), 1, text, &length) != 0 ||
-              WString(text, length) != keys[i]) {
-            ++wrong;
-          }
-        }
-#ifndef _WIN32
-        // Natively each record reads its stream from the start. (msi.dll
-        // under Wine shares one position per stream between the records
-        // of all threads.)
-        char bytes[32];
-        DWORD size = sizeof bytes;
-        if (MsiRecordReadStream(rows[0].get(), 2, bytes, &size) != 0 || size != 26 || bytes[25] != 'z') {
-          ++wrong;
-        }
-#endif
+  test_support::OnThreads(kThreads, [&](int) {
+    for (int round = 0; round < 200; ++round) {
+      Handle view;
+      if (OpenView(db.get(), WTEXT("SELECT * FROM `Binary`"), view) != 0 ||
+          MsiViewExecute(view.get(), 0) != 0) {
+        ++wrong;
+        continue;
       }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+      std::vector<Handle> rows;
+      for (;;) {
+        Handle row;
+        if (MsiViewFetch(view.get(), row.out()) != 0) break;
+        rows.push_back(std::move(row));
+      }
+      if (rows.size() != keys.size()) ++wrong;
+      for (size_t i = 0; i < rows.size() && i < keys.size(); ++i) {
+        WCHAR text[80];
+        DWORD length = 80;
+        if (MsiRecordGetStringW(rows[i].get(), 1, text, &length) != 0 ||
+            WString(text, length) != keys[i]) {
+          ++wrong;
+        }
+      }
+#ifndef _WIN32
+      // Natively each record reads its stream from the start. (msi.dll
+      // under Wine shares one position per stream between the records
+      // of all threads.)
+      char bytes[32];
+      DWORD size = sizeof bytes;
+      if (MsiRecordReadStream(rows[0].get(), 2, bytes, &size) != 0 || size != 26 || bytes[25] != 'z') {
+        ++wrong;
+      }
+#endif
+    }
+  });
   EXPECT_EQ(wrong.load(), 0);
 }
 
@@ -126,20 +123,16 @@ TEST(EngineHandles, OneViewFetchedFromSeveralThreads) {
   ASSERT_EQ(MsiViewExecute(view.get(), 0), 0u);
   std::vector<std::vector<int>> seen(kThreads);
   std::atomic<bool> done{false};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      while (!done.load()) {
-        Handle row;
-        if (MsiViewFetch(view.get(), row.out()) != 0) {
-          done = true;
-          break;
-        }
-        seen[t].push_back(MsiRecordGetInteger(row.get(), 1));
+  test_support::OnThreads(kThreads, [&](int t) {
+    while (!done.load()) {
+      Handle row;
+      if (MsiViewFetch(view.get(), row.out()) != 0) {
+        done = true;
+        break;
       }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+      seen[t].push_back(MsiRecordGetInteger(row.get(), 1));
+    }
+  });
   std::set<int> ids;
   size_t fetched = 0;
   for (const std::vector<int>& part : seen) {

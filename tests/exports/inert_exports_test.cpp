@@ -9,6 +9,7 @@
 
 #include "plugin/exports.h"
 #include "plugin/module.h"
+#include "support/helpers.h"
 
 namespace {
 
@@ -79,20 +80,16 @@ TEST(InertExportsConcurrency, SlotsAreSharedWithoutDataRaces) {
   PackDefaultParams first{}, second{};
   std::strcpy(first.defaultIniName, "first.ini");
   std::strcpy(second.defaultIniName, "second-path.ini");
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 500; ++i) {
-        SetProcessDataProcW(nullptr, (i + t) % 2 ? ProgressW : nullptr);
-        (void)processDataProcW.load();
-        PackSetDefaultParams((i + t) % 2 ? &first : &second);
-        const WString seen = DefaultSettingsPath();
-        // Never a mix of the two paths.
-        EXPECT_TRUE(seen == WTEXT("first.ini") || seen == WTEXT("second-path.ini"));
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  test_support::OnThreads(4, [&](int t) {
+    for (int i = 0; i < 500; ++i) {
+      SetProcessDataProcW(nullptr, (i + t) % 2 ? ProgressW : nullptr);
+      (void)processDataProcW.load();
+      PackSetDefaultParams((i + t) % 2 ? &first : &second);
+      const WString seen = DefaultSettingsPath();
+      // Never a mix of the two paths.
+      EXPECT_TRUE(seen == WTEXT("first.ini") || seen == WTEXT("second-path.ini"));
+    }
+  });
   SetProcessDataProcW(nullptr, nullptr);
 }
 

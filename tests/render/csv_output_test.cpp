@@ -2,6 +2,7 @@
 // generated values (every UTF-8 length, pairs, halves of pairs, quotes)
 // written through buffers of many sizes and counted, must give the bytes
 // and the count that WideCharToMultiByte and RFC 4180 quoting give.
+#include <functional>
 #include <random>
 
 #include "render_support.h"
@@ -47,42 +48,22 @@ WString Generated(std::mt19937& random, size_t length) {
   return text;
 }
 
-TEST(CsvOutput, FieldsMatchTheSystemConversionWhateverTheBuffer) {
-  std::mt19937 random(23);
-  std::vector<WString> values = {WString(), W("\""), W("plain")};
-  for (size_t length : {1, 2, 3, 5, 17, 300, 5000, 70000}) {
-    for (int k = 0; k < 4; ++k) values.push_back(Generated(random, length));
-  }
-  std::string expected;
-  for (size_t i = 0; i < values.size(); ++i) expected += Reference(values[i], i % 3 != 0);
-  expected += "\"-2147483648\",\"0\"\r\n";
-
+// What `write` puts out, counted and written through buffers of every
+// size, must be `expected`; every piece but the last fills at least three
+// quarters of a buffer of 4 KiB or more.
+void ExpectEveryBuffer(const std::string& expected, const std::function<void(CsvOutput&)>& write) {
   CsvOutput counting;
-  for (size_t i = 0; i < values.size(); ++i) {
-    counting.Field(values[i].data(), values[i].size(), i % 3 != 0);
-    EXPECT_EQ(Reference(values[i], false).size() - 2,
-              EscapedUtf8Length(values[i].data(), values[i].size()));
-  }
-  counting.Integer(static_cast<int>(0x80000000u), false);
-  counting.Integer(0, true);
-  counting.LineEnd();
+  write(counting);
   EXPECT_EQ(expected.size(), counting.count());
-
   for (size_t capacity : {CsvOutput::kMinimumCapacity, size_t{37}, size_t{4096}, kTextPieceBytes}) {
     SCOPED_TRACE(capacity);
     std::vector<BYTE> buffer(capacity);
     Collected collected;
     CsvOutput writing(buffer.data(), capacity, &collected, false);
-    for (size_t i = 0; i < values.size(); ++i) {
-      writing.Field(values[i].data(), values[i].size(), i % 3 != 0);
-    }
-    writing.Integer(static_cast<int>(0x80000000u), false);
-    writing.Integer(0, true);
-    writing.LineEnd();
+    write(writing);
     EXPECT_TRUE(writing.Finish());
     EXPECT_EQ(expected.size(), writing.count());
     EXPECT_TRUE(expected == collected.bytes);
-    // Every piece but the last fills at least three quarters of the buffer.
     for (size_t p = 0; p + 1 < collected.pieces.size(); ++p) {
       EXPECT_LE(collected.pieces[p], capacity);
       if (capacity >= 4096) {
@@ -90,6 +71,27 @@ TEST(CsvOutput, FieldsMatchTheSystemConversionWhateverTheBuffer) {
       }
     }
   }
+}
+
+TEST(CsvOutput, FieldsMatchTheSystemConversionWhateverTheBuffer) {
+  std::mt19937 random(23);
+  std::vector<WString> values = {WString(), W("\""), W("plain")};
+  for (size_t length : {1, 2, 3, 5, 17, 300, 5000, 70000}) {
+    for (int k = 0; k < 4; ++k) values.push_back(Generated(random, length));
+  }
+  std::string expected;
+  for (size_t i = 0; i < values.size(); ++i) {
+    expected += Reference(values[i], i % 3 != 0);
+    EXPECT_EQ(Reference(values[i], false).size() - 2,
+              EscapedUtf8Length(values[i].data(), values[i].size()));
+  }
+  expected += "\"-2147483648\",\"0\"\r\n";
+  ExpectEveryBuffer(expected, [&](CsvOutput& out) {
+    for (size_t i = 0; i < values.size(); ++i) out.Field(values[i].data(), values[i].size(), i % 3 != 0);
+    out.Integer(static_cast<int>(0x80000000u), false);
+    out.Integer(0, true);
+    out.LineEnd();
+  });
 }
 
 // ASCII text held as bytes (as the native engine holds most strings) and
@@ -113,23 +115,12 @@ TEST(CsvOutput, BytesAndIntegersMatchTheGeneralPaths) {
     expected += Reference(WString(texts[i].begin(), texts[i].end()), i % 2 != 0);
   }
   for (int value : integers) expected += ",\"" + std::to_string(value) + "\"";
-  auto write = [&](CsvOutput& out) {
+  ExpectEveryBuffer(expected, [&](CsvOutput& out) {
     for (size_t i = 0; i < texts.size(); ++i) {
       out.Field(reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size(), i % 2 != 0);
     }
     for (int value : integers) out.Integer(value, true);
-  };
-  CsvOutput counting;
-  write(counting);
-  EXPECT_EQ(expected.size(), counting.count());
-  for (size_t capacity : {CsvOutput::kMinimumCapacity, size_t{37}, kTextPieceBytes}) {
-    std::vector<BYTE> buffer(capacity);
-    Collected collected;
-    CsvOutput writing(buffer.data(), capacity, &collected, false);
-    write(writing);
-    EXPECT_TRUE(writing.Finish());
-    EXPECT_TRUE(expected == collected.bytes) << capacity;
-  }
+  });
 }
 
 // A sink that says stop: writing ends there; a sink that keeps only so

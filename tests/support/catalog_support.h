@@ -64,6 +64,13 @@ class Opened {
   Opened& operator=(const Opened&) = delete;
 
   MsiArchive* archive() const { return static_cast<MsiArchive*>(handle_); }
+  // What a list of the archive links, in order.
+  template <typename T>
+  static std::vector<T*> Owners(ListLink& list) {
+    std::vector<T*> owners;
+    for (ListLink* n = list.next; n != &list; n = n->next) owners.push_back(ListOwner<T>(n));
+    return owners;
+  }
   HANDLE handle() const { return handle_; }
   void Build() { BuildCatalogue(archive()); }
 
@@ -72,26 +79,14 @@ class Opened {
     for (const WString& name : archive()->tableNames) names.push_back(Narrow(name));
     return names;
   }
-  std::vector<TableInfo*> Tables() const {
-    std::vector<TableInfo*> tables;
-    for (ListLink* n = archive()->tables.next; n != &archive()->tables; n = n->next) {
-      tables.push_back(ListOwner<TableInfo>(n));
-    }
-    return tables;
-  }
+  std::vector<TableInfo*> Tables() const { return Owners<TableInfo>(archive()->tables); }
   TableInfo* Table(const std::string& name) const {
     for (TableInfo* table : Tables()) {
       if (Narrow(table->name) == name) return table;
     }
     return nullptr;
   }
-  std::vector<FileEntry*> Entries() const {
-    std::vector<FileEntry*> entries;
-    for (ListLink* n = archive()->entries.next; n != &archive()->entries; n = n->next) {
-      entries.push_back(ListOwner<FileEntry>(n));
-    }
-    return entries;
-  }
+  std::vector<FileEntry*> Entries() const { return Owners<FileEntry>(archive()->entries); }
   std::vector<std::string> EntryNames() const {
     std::vector<std::string> names;
     for (FileEntry* entry : Entries()) names.push_back(Narrow(entry->name));

@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -29,6 +31,14 @@ namespace fs = std::filesystem;
 // ASCII text as the 16-bit text the system works in.
 inline std::basic_string<WCHAR> W(std::string_view ascii) {
   return std::basic_string<WCHAR>(ascii.begin(), ascii.end());
+}
+
+// Runs body(0) to body(count - 1) at once, each on a thread of its own,
+// and returns when all have ended.
+inline void OnThreads(int count, const std::function<void(int)>& body) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < count; ++t) threads.emplace_back(body, t);
+  for (std::thread& thread : threads) thread.join();
 }
 
 inline long ProcessId() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "support/helpers.h"
 
 namespace {
 
@@ -14,36 +15,28 @@ TEST(PlatformConcurrency, CriticalSectionSerialisesNestedUse) {
   CRITICAL_SECTION cs;
   InitializeCriticalSection(&cs);
   long total = 0;  // guarded by cs
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 2000; ++i) {
-        EnterCriticalSection(&cs);
-        EnterCriticalSection(&cs);
-        ++total;
-        LeaveCriticalSection(&cs);
-        LeaveCriticalSection(&cs);
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  test_support::OnThreads(4, [&](int) {
+    for (int i = 0; i < 2000; ++i) {
+      EnterCriticalSection(&cs);
+      EnterCriticalSection(&cs);
+      ++total;
+      LeaveCriticalSection(&cs);
+      LeaveCriticalSection(&cs);
+    }
+  });
   EXPECT_EQ(8000, total);
   DeleteCriticalSection(&cs);
 }
 
 TEST(PlatformConcurrency, InterlockedCountsAreExact) {
   LONG count = 0;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&] {
-      for (int i = 0; i < 10000; ++i) {
-        InterlockedIncrement(&count);
-        InterlockedDecrement(&count);
-        InterlockedIncrement(&count);
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  test_support::OnThreads(4, [&](int) {
+    for (int i = 0; i < 10000; ++i) {
+      InterlockedIncrement(&count);
+      InterlockedDecrement(&count);
+      InterlockedIncrement(&count);
+    }
+  });
   EXPECT_EQ(40000, count);
 }
 
