@@ -12,6 +12,15 @@ constexpr WCHAR kNullText[] = WTEXT("(null)");
 constexpr int kNullInteger = static_cast<int>(0x80000000u);
 constexpr DWORD kCellUnits = 256;
 
+// An integer cell: its digits, or "(null)" for the engine's null.
+void PutInteger(CsvOutput& out, int value, bool separated) {
+  if (value == kNullInteger) {
+    out.Field(kNullText, 6, separated);
+  } else {
+    out.Integer(value, separated);
+  }
+}
+
 // A string cell's text, read in one call when it is short: into `small`,
 // else into `large`. False when no memory can be had for a long one.
 bool ReadCell(MSIHANDLE record, UINT field, WCHAR (&small)[kCellUnits], WString& large,
@@ -66,11 +75,8 @@ DWORD RenderCells(const std::vector<ColumnInfo>& columns, MSIHANDLE view, CsvOut
         const bool separated = j != 0;
         switch (columns[j].kind) {
           case ColumnKind::Integer:
-            if (cell->type == NativeCellType::Integer && cell->integer != kNullInteger) {
-              out.Integer(cell->integer, separated);
-            } else {
-              out.Field(kNullText, 6, separated);
-            }
+            PutInteger(out, cell->type == NativeCellType::Integer ? cell->integer : kNullInteger,
+                       separated);
             break;
           case ColumnKind::String:
             if (cell->type != NativeCellType::String) {
@@ -135,15 +141,9 @@ DWORD RenderTableCsv(const TableInfo* table, CsvOutput& out) {
     for (size_t j = 0; j < columns.size(); ++j) {
       const UINT field = static_cast<UINT>(j + 1);
       switch (columns[j].kind) {
-        case ColumnKind::Integer: {
-          const int value = MsiRecordGetInteger(record, field);
-          if (value == kNullInteger) {
-            out.Field(kNullText, 6, j != 0);
-          } else {
-            out.Integer(value, j != 0);
-          }
+        case ColumnKind::Integer:
+          PutInteger(out, MsiRecordGetInteger(record, field), j != 0);
           break;
-        }
         case ColumnKind::String: {
           const WCHAR* text = nullptr;
           size_t length = 0;
